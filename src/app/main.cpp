@@ -1,0 +1,60 @@
+#include <QApplication>
+#include <QTimer>
+#include <csignal>
+#include <memory>
+
+#include "app/CompanionAppDelegate.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/PkexecAdminShellRunner.h"
+#include "platform/linux/XdgLoginItem.h"
+#include "platform/posix/CurlHttpClient.h"
+#include "platform/posix/PosixProcessLauncher.h"
+#include "platform/posix/PosixToolRunner.h"
+#include "platform/qt/QtMainQueue.h"
+#include "platform/qt/QtUi.h"
+
+namespace companion {
+
+// The entry: builds the platform pieces, hands them to the one delegate and runs the event loop.
+struct CompanionMain {
+    static int main(int argc, char** argv) {
+        // A peer that goes away mid-write must not end the companion.
+        std::signal(SIGPIPE, SIG_IGN);
+
+        QApplication application(argc, argv);
+        QApplication::setApplicationName("Orvane Pelix Companion");
+        QApplication::setOrganizationName("Orvane Pelix");
+        QApplication::setDesktopFileName("orvane-pelix-companion");
+
+        std::weak_ptr<CompanionAppDelegate> weakDelegate;
+        auto toolRunner = std::make_shared<PosixToolRunner>();
+        Platform platform{
+            .ui = std::make_shared<QtUi>([&weakDelegate](Command command) {
+                if (auto delegate = weakDelegate.lock()) {
+                    delegate->perform(command);
+                }
+            }),
+            .mainQueue = std::make_shared<QtMainQueue>(),
+            .processLauncher = std::make_shared<PosixProcessLauncher>(),
+            .toolRunner = toolRunner,
+            .httpClient = std::make_shared<CurlHttpClient>(),
+            .directories = std::make_shared<XdgDirectories>(),
+            .bundle = std::make_shared<ResourceFolderBundle>(ResourceFolderBundle::besideExecutable()),
+            .loginItem = std::make_shared<XdgLoginItem>(),
+            .adminShellRunner = std::make_shared<PkexecAdminShellRunner>(toolRunner),
+            .portProbe = std::make_shared<ProcNetPortProbe>(),
+            .processProbe = std::make_shared<LinuxProcessProbe>(),
+            .hostNameSource = std::make_shared<PosixHostNameSource>(),
+        };
+        // main holds the only strong reference for the whole run.
+        auto delegate = std::make_shared<CompanionAppDelegate>(std::move(platform));
+        weakDelegate = delegate;
+
+        QTimer::singleShot(0, [&delegate] { delegate->applicationDidFinishLaunching(); });
+        return QApplication::exec();
+    }
+};
+
+}  // namespace companion
+
+int main(int argc, char** argv) { return companion::CompanionMain::main(argc, argv); }

@@ -1,0 +1,189 @@
+#include "platform/qt/QtUi.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QLocale>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QUrl>
+
+#include "platform/qt/DigestWindow.h"
+#include "platform/qt/PairingWindow.h"
+
+namespace companion {
+
+namespace {
+
+class QtStatusItem : public StatusItem {
+public:
+    explicit QtStatusItem(QtUi::CommandHandler onCommand) : onCommand_(std::move(onCommand)) {
+        tray_.setIcon(companionIcon());
+        // macOS opens a status item's menu on a plain click; trays here only do so on a right
+        // click unless asked.
+        QObject::connect(&tray_, &QSystemTrayIcon::activated,
+                         [this](QSystemTrayIcon::ActivationReason reason) {
+                             if (reason == QSystemTrayIcon::Trigger && menu_) {
+                                 menu_->popup(QCursor::pos());
+                             }
+                         });
+        tray_.show();
+    }
+
+    ~QtStatusItem() override { delete menu_.data(); }
+
+    bool hasButton() const override { return true; }
+
+    void setImage(const std::string&, const std::string& accessibilityDescription) override {
+        // Our own antenna stands for the system symbol; the description names the item for
+        // assistive tools through its menu.
+        tray_.setIcon(companionIcon());
+        accessibleName_ = QString::fromStdString(accessibilityDescription);
+        if (menu_) {
+            menu_->setAccessibleName(accessibleName_);
+        }
+    }
+
+    // The tray shows no text beside its icons, so the title goes where the desktop shows text.
+    void setTitle(const std::string& title) override {
+        tray_.setToolTip(QString::fromStdString(title));
+    }
+
+    void setMenu(const MenuModel& model) override {
+        auto* menu = new QMenu;
+        menu->setAccessibleName(accessibleName_);
+        for (const MenuItem& item : model.items) {
+            if (item.separator) {
+                menu->addSeparator();
+                continue;
+            }
+            QAction* action = menu->addAction(QString::fromStdString(item.title));
+            if (!item.keyEquivalent.empty()) {
+                // Built from text: the standard sequences are empty on some platforms, and
+                // Qt maps Ctrl to Command on macOS.
+                action->setShortcut(QKeySequence(
+                    "Ctrl+" + QString::fromStdString(item.keyEquivalent).toUpper()));
+                action->setShortcutVisibleInContextMenu(true);
+            }
+            action->setEnabled(item.command != Command::None);
+            action->setCheckable(item.checkable);
+            action->setChecked(item.checked);
+            const Command command = item.command;
+            QObject::connect(action, &QAction::triggered, [this, command] { onCommand_(command); });
+        }
+        QMenu* previous = menu_.data();
+        menu_ = menu;
+        tray_.setContextMenu(menu);
+        if (previous) {
+            // A menu the user has open stays as it was until it closes.
+            if (previous->isVisible()) {
+                QObject::connect(previous, &QMenu::aboutToHide, previous, &QObject::deleteLater);
+            } else {
+                previous->deleteLater();
+            }
+        }
+    }
+
+private:
+    QtUi::CommandHandler onCommand_;
+    QSystemTrayIcon tray_;
+    QPointer<QMenu> menu_;
+    QString accessibleName_;
+};
+
+}  // namespace
+
+QIcon companionIcon() {
+    static const QIcon icon(":/orvane-pelix-companion.svg");
+    return icon;
+}
+
+QtUi::QtUi(CommandHandler onCommand) : onCommand_(std::move(onCommand)) {}
+
+void QtUi::setActivationPolicyRegular() {
+    // Already an ordinary application here; keep running with no window open.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(companionIcon());
+}
+
+std::shared_ptr<StatusItem> QtUi::createStatusItem() {
+    return std::make_shared<QtStatusItem>(onCommand_);
+}
+
+void configureAlert(QMessageBox& box, const Alert& alert) {
+    box.setWindowTitle("Orvane Pelix Companion");
+    box.setIconPixmap(companionIcon().pixmap(64, 64));
+    box.setText(QString::fromStdString(alert.messageText));
+    box.setInformativeText(QString::fromStdString(alert.informativeText));
+    if (alert.buttons.empty()) {
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+        return;
+    }
+    for (std::size_t i = 0; i < alert.buttons.size(); ++i) {
+        const QString title = QString::fromStdString(alert.buttons[i]);
+        const auto role = i == 0 ? QMessageBox::AcceptRole
+                          : title == "Cancel" ? QMessageBox::RejectRole
+                                              : QMessageBox::ActionRole;
+        QPushButton* button = box.addButton(title, role);
+        button->setProperty("alertIndex", static_cast<int>(i));
+        if (i == 0) {
+            box.setDefaultButton(button);
+        }
+        if (title == "Cancel") {
+            box.setEscapeButton(button);
+        }
+    }
+}
+
+int alertAnswer(const QMessageBox& box, const QAbstractButton* clicked) {
+    if (!clicked) {
+        return kAlertFirstButtonReturn;
+    }
+    const QVariant index = clicked->property("alertIndex");
+    if (!index.isValid()) {
+        // The single default button, or the box closed without a button of ours.
+        return box.buttons().size() == 1 ? kAlertFirstButtonReturn : kAlertFirstButtonReturn + 1;
+    }
+    return kAlertFirstButtonReturn + index.toInt();
+}
+
+int QtUi::runModal(const Alert& alert) {
+    QMessageBox box;
+    configureAlert(box, alert);
+    box.exec();
+    return alertAnswer(box, box.clickedButton());
+}
+
+std::shared_ptr<Window> QtUi::createPairingWindow(const PairingWindowContent& content) {
+    return std::make_shared<PairingWindow>(content);
+}
+
+std::shared_ptr<Window> QtUi::createDigestWindow(const DigestWindowContent& content) {
+    return std::make_shared<CompanionDigestWindow>(content);
+}
+
+void QtUi::activateIgnoringOtherApps() {
+    // Each window raises and activates itself when shown; there is no application-wide
+    // activation to ask for here.
+}
+
+void QtUi::openFolder(const std::string& path) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+void QtUi::terminate() { QCoreApplication::quit(); }
+
+std::string QtUi::shortTimeOfDay(std::chrono::system_clock::time_point instant) const {
+    const auto msecs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(instant.time_since_epoch()).count();
+    const QTime time = QDateTime::fromMSecsSinceEpoch(msecs).toLocalTime().time();
+    return QLocale::system().toString(time, QLocale::ShortFormat).toStdString();
+}
+
+}  // namespace companion

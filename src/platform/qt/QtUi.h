@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QIcon>
+#include <functional>
+
+#include "platform/Ui.h"
+
+class QAbstractButton;
+class QMessageBox;
+
+namespace companion {
+
+// The display on Qt Widgets: a tray icon with a menu, message boxes and the two windows.
+class QtUi : public Ui {
+public:
+    using CommandHandler = std::function<void(Command)>;
+
+    explicit QtUi(CommandHandler onCommand);
+
+    void setActivationPolicyRegular() override;
+    std::shared_ptr<StatusItem> createStatusItem() override;
+    int runModal(const Alert& alert) override;
+    std::shared_ptr<Window> createPairingWindow(const PairingWindowContent& content) override;
+    std::shared_ptr<Window> createDigestWindow(const DigestWindowContent& content) override;
+    void activateIgnoringOtherApps() override;
+    void openFolder(const std::string& path) override;
+    void terminate() override;
+    std::string shortTimeOfDay(std::chrono::system_clock::time_point instant) const override;
+
+private:
+    CommandHandler onCommand_;
+};
+
+// The companion's own antenna icon.
+QIcon companionIcon();
+
+// Sets up a message box for the alert: its texts, the buttons in order with the first the
+// default and "Cancel" on Escape, or one default button when the alert names none.
+void configureAlert(QMessageBox& box, const Alert& alert);
+// The answer for the button the user chose: 1000 for the first, 1001 for the second, ...
+int alertAnswer(const QMessageBox& box, const QAbstractButton* clicked);
+
+}  // namespace companion

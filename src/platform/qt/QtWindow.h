@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QWidget>
+
+#include "platform/Ui.h"
+
+namespace companion {
+
+// A top-level window that the application keeps: closing it only hides it.
+class QtWindow : public QWidget, public Window {
+public:
+    explicit QtWindow(const QString& title);
+
+    bool isVisible() const override { return QWidget::isVisible(); }
+    void makeKeyAndOrderFront() override;
+
+protected:
+    // Centres the window on the screen it will show on, once its size is known.
+    void centerOnScreen();
+};
+
+}  // namespace companion
