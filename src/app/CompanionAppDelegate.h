@@ -18,7 +18,7 @@ namespace companion {
 // the folder of the subsystem they belong to. Everything here runs on the main thread; work that
 // finishes elsewhere is posted to the main queue before it touches a field.
 class CompanionAppDelegate : public std::enable_shared_from_this<CompanionAppDelegate> {
-public:
+  public:
     explicit CompanionAppDelegate(Platform platform);
 
     // Application lifecycle.
@@ -71,7 +71,8 @@ public:
 
     // Packet capture helper.
     // Returns at once; the completion runs exactly once on a worker thread, never the main one.
-    void runAdminShell(const std::string& command, std::function<void(AdminShellResult)> completion);
+    void runAdminShell(const std::string& command,
+                       std::function<void(AdminShellResult)> completion);
     void launchCaptureHelper(const std::filesystem::path& binary);
     // Absent on success, else the file system's description of the failure.
     std::optional<std::string> writeCaptureHelperScript(const std::filesystem::path& binary,
@@ -92,7 +93,7 @@ public:
     static constexpr int maxRestartFailures = 5;
     static constexpr double stableRunInterval = 30.0;
 
-private:
+  private:
     void showAlert(const std::string& messageText, const std::string& informativeText);
 
     Platform platform;

@@ -13,7 +13,9 @@ struct AdminShellResult {
     // For a failure, the text meant for the user.
     std::string text;
 
-    static AdminShellResult failure(std::string message) { return {Kind::failure, std::move(message)}; }
+    static AdminShellResult failure(std::string message) {
+        return {Kind::failure, std::move(message)};
+    }
     static AdminShellResult success() { return {Kind::success, {}}; }
     bool isSuccess() const { return kind == Kind::success; }
     bool operator==(const AdminShellResult&) const = default;

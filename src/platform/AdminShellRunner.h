@@ -10,7 +10,7 @@ namespace companion {
 // own authorisation dialog. Blocks its thread for as long as the dialog and the command take;
 // never call it on the main thread.
 class AdminShellRunner {
-public:
+  public:
     virtual ~AdminShellRunner() = default;
     virtual AdminShellResult run(const std::string& command) = 0;
 };

@@ -8,7 +8,7 @@ namespace companion {
 
 // The user's folders, asked anew on every call: nothing is cached.
 class Directories {
-public:
+  public:
     virtual ~Directories() = default;
     // Application Support on macOS; $XDG_DATA_HOME or ~/.local/share here.
     virtual std::filesystem::path applicationSupportDirectory() const = 0;
@@ -18,7 +18,7 @@ public:
 
 // The application's resources, found relative to the executable.
 class Bundle {
-public:
+  public:
     virtual ~Bundle() = default;
     // The path of the named resource, or nothing when the application does not contain it.
     virtual std::optional<std::filesystem::path> resource(const std::string& name) const = 0;

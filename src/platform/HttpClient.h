@@ -24,7 +24,7 @@ struct HttpOutcome {
 };
 
 class HttpClient {
-public:
+  public:
     virtual ~HttpClient() = default;
     // Starts the request and returns at once. The completion runs exactly once, on a worker
     // thread, never on the caller's. Returns false, and never calls the completion, when the URL

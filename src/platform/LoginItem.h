@@ -15,7 +15,7 @@ enum class LoginItemStatus {
 
 // Whether the system starts the companion when the user logs in.
 class LoginItem {
-public:
+  public:
     virtual ~LoginItem() = default;
     // Read from the system every time.
     virtual LoginItemStatus status() const = 0;

@@ -13,7 +13,7 @@ using Seconds = std::chrono::duration<double>;
 // A one-shot task waiting on the main queue. Cancelling it before it runs guarantees it never
 // runs; cancelling one that already ran, or was cancelled before, has no effect.
 class ScheduledTask {
-public:
+  public:
     virtual ~ScheduledTask() = default;
     virtual void cancel() = 0;
     virtual bool isCancelled() const = 0;
@@ -22,7 +22,7 @@ public:
 // The main thread's queue and the clocks the core reads. Everything that touches the
 // application's state runs on this queue.
 class MainQueue {
-public:
+  public:
     virtual ~MainQueue() = default;
 
     // Runs the task on the main thread soon, after what is already queued. The only member that

@@ -6,14 +6,14 @@
 namespace companion {
 
 enum class ProcessProbeResult {
-    Alive,             // signal 0 was accepted
-    NotPermitted,      // the process exists but belongs to another user
+    Alive,         // signal 0 was accepted
+    NotPermitted,  // the process exists but belongs to another user
     NoSuchProcess,
-    Failed,            // any other error
+    Failed,  // any other error
 };
 
 class ProcessProbe {
-public:
+  public:
     virtual ~ProcessProbe() = default;
     // Probes with signal 0: nothing is delivered.
     virtual ProcessProbeResult probe(long long pid) const = 0;
@@ -22,7 +22,7 @@ public:
 };
 
 class PortProbe {
-public:
+  public:
     virtual ~PortProbe() = default;
     // True only when some socket listens on the TCP port; false when nothing does or when the
     // probe cannot tell. Blocks its caller; any thread.
@@ -32,7 +32,7 @@ public:
 // The name under which other devices on the LAN reach this computer, as the system reports it
 // (untrimmed, without a domain), or nothing when it cannot be had.
 class HostNameSource {
-public:
+  public:
     virtual ~HostNameSource() = default;
     virtual std::optional<std::string> localHostName() const = 0;
 };

@@ -11,7 +11,7 @@ namespace companion {
 
 // A child process started by the companion. Recognised by its object, never by its process id.
 class ChildProcess {
-public:
+  public:
     virtual ~ChildProcess() = default;
     // False once the process has ended and been reaped.
     virtual bool isRunning() const = 0;
@@ -36,7 +36,7 @@ using TerminationHandler = std::function<void(const std::shared_ptr<ChildProcess
 using LaunchResult = std::variant<std::shared_ptr<ChildProcess>, std::string>;
 
 class ProcessLauncher {
-public:
+  public:
     virtual ~ProcessLauncher() = default;
     virtual LaunchResult launch(const LaunchRequest& request, TerminationHandler onTermination) = 0;
 };

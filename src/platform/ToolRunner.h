@@ -28,9 +28,10 @@ enum class ToolErrorOutput {
 // writes more than a pipe holds never stalls. Standard input, environment and working directory
 // are inherited. Blocks the calling thread; may be called from any thread.
 class ToolRunner {
-public:
+  public:
     virtual ~ToolRunner() = default;
-    virtual ToolResult run(const std::filesystem::path& tool, const std::vector<std::string>& arguments,
+    virtual ToolResult run(const std::filesystem::path& tool,
+                           const std::vector<std::string>& arguments,
                            ToolErrorOutput errorOutput) = 0;
 };
 

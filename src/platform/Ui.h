@@ -24,11 +24,12 @@ struct Alert {
 
 // The companion's item in the menu bar (the tray on Linux).
 class StatusItem {
-public:
+  public:
     virtual ~StatusItem() = default;
     // Whether the item can show an image and a title; without one only the menu is attached.
     virtual bool hasButton() const = 0;
-    virtual void setImage(const std::string& symbolName, const std::string& accessibilityDescription) = 0;
+    virtual void setImage(const std::string& symbolName,
+                          const std::string& accessibilityDescription) = 0;
     virtual void setTitle(const std::string& title) = 0;
     // Replaces the whole menu.
     virtual void setMenu(const MenuModel& menu) = 0;
@@ -36,7 +37,7 @@ public:
 
 // A window the application keeps for the rest of the run; closing it only hides it.
 class Window {
-public:
+  public:
     virtual ~Window() = default;
     virtual bool isVisible() const = 0;
     virtual void makeKeyAndOrderFront() = 0;
@@ -44,7 +45,7 @@ public:
 
 // The display: everything the user sees or touches goes through here. Main thread only.
 class Ui {
-public:
+  public:
     virtual ~Ui() = default;
 
     // Makes the application an ordinary one (Dock icon, windows in the window list).

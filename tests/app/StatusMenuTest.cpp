@@ -20,6 +20,10 @@ struct MenuState {
     bool checked;
 };
 
+void PrintTo(const MenuState& state, std::ostream* out) {
+    *out << state.name;
+}
+
 class StatusMenu : public ::testing::TestWithParam<MenuState> {};
 
 TEST_P(StatusMenu, TitlesFollowState) {
@@ -40,10 +44,20 @@ TEST_P(StatusMenu, TitlesFollowState) {
     delegate->rebuildMenu();
 
     const auto titles = env.ui->statusItem->titles();
-    const std::vector<std::string> expected = {
-        state.statusLine,   kFixedTitles[0], "-", "Show Pairing QR...", "Show Companion Digest...",
-        state.captureItem,  "Open at Login", state.restartItem, "Stop Companion", "-", "Open Logs",
-        "Remove Data and Quit...", "-", "Quit Orvane Pelix Companion"};
+    const std::vector<std::string> expected = {state.statusLine,
+                                               kFixedTitles[0],
+                                               "-",
+                                               "Show Pairing QR...",
+                                               "Show Companion Digest...",
+                                               state.captureItem,
+                                               "Open at Login",
+                                               state.restartItem,
+                                               "Stop Companion",
+                                               "-",
+                                               "Open Logs",
+                                               "Remove Data and Quit...",
+                                               "-",
+                                               "Quit Orvane Pelix Companion"};
     EXPECT_EQ(titles, expected);
     EXPECT_EQ(env.ui->statusItem->menu().items[6].checked, state.checked);
 

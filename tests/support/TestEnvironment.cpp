@@ -1,9 +1,10 @@
 #include "support/TestEnvironment.h"
 
+#include <gtest/gtest.h>
 #include <cstdlib>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <sstream>
+#include <thread>
 
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/posix/CurlHttpClient.h"
@@ -94,8 +95,8 @@ void TestEnvironment::installReferenceDaemon() {
 
 std::shared_ptr<ChildProcess> startChild(const fs::path& executable,
                                          std::vector<std::string> arguments) {
-    auto launched = PosixProcessLauncher().launch(
-        {executable, std::move(arguments), "/dev/null"}, [](const auto&) {});
+    auto launched = PosixProcessLauncher().launch({executable, std::move(arguments), "/dev/null"},
+                                                  [](const auto&) {});
     if (auto* error = std::get_if<std::string>(&launched)) {
         throw std::runtime_error(*error);
     }
@@ -110,6 +111,17 @@ std::shared_ptr<ChildProcess> startFakeCaptureHelper(const TestEnvironment& env)
     writeFile(env.appSupport() / "capture-helper.pid",
               std::to_string(helper->processIdentifier()) + "\n");
     return helper;
+}
+
+bool waitUntil(const std::function<bool()>& condition, double timeoutSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + Seconds(timeoutSeconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 Platform TestEnvironment::platform() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,32 +14,32 @@ namespace companion::testing {
 
 // A folder of its own for one test, removed with everything in it afterwards.
 class TemporaryFolder {
-public:
+  public:
     TemporaryFolder();
     ~TemporaryFolder();
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
 class FixedDirectories : public Directories {
-public:
+  public:
     FixedDirectories(std::filesystem::path data, std::filesystem::path library)
         : data_(std::move(data)), library_(std::move(library)) {}
     std::filesystem::path applicationSupportDirectory() const override { return data_; }
     std::filesystem::path libraryDirectory() const override { return library_; }
 
-private:
+  private:
     std::filesystem::path data_;
     std::filesystem::path library_;
 };
 
 // The system's login-item service, scripted.
 class ScriptedLoginItem : public LoginItem {
-public:
+  public:
     LoginItemStatus status() const override { return currentStatus; }
     std::optional<std::string> registerItem() override;
     std::optional<std::string> unregisterItem() override;
@@ -57,7 +58,7 @@ void writeScript(const std::filesystem::path& file, const std::string& body);
 // A temporary home with the companion's two folders and a resources folder, the fake display,
 // the manual queue, and the real POSIX and Linux pieces for everything else.
 class TestEnvironment {
-public:
+  public:
     TestEnvironment();
 
     std::filesystem::path dataHome() const { return home.path() / "data home"; }
@@ -90,6 +91,9 @@ std::shared_ptr<ChildProcess> startChild(const std::filesystem::path& executable
 // Starts a copy of sleep under the capture daemon's name, as a running capture helper would
 // look, and records it in the PID file.
 std::shared_ptr<ChildProcess> startFakeCaptureHelper(const TestEnvironment& env);
+
+// Polls in real time until the condition holds; false when the time ran out first.
+bool waitUntil(const std::function<bool()>& condition, double timeoutSeconds = 10.0);
 
 // The folder the build laid the reference daemon in.
 std::filesystem::path builtResources();
