@@ -39,17 +39,38 @@ void CompanionAppDelegate::quit() {
 
 void CompanionAppDelegate::perform(Command command) {
     switch (command) {
-        case Command::None: break;
-        case Command::ShowPairingQR: showPairingQR(); break;
-        case Command::ShowCompanionDigest: showCompanionDigest(); break;
-        case Command::StartCaptureHelper: startCaptureHelper(); break;
-        case Command::StopCaptureHelper: stopCaptureHelper(); break;
-        case Command::ToggleOpenAtLogin: toggleOpenAtLogin(); break;
-        case Command::RestartDaemon: restartDaemon(); break;
-        case Command::StopDaemon: stopDaemon(); break;
-        case Command::OpenLogs: openLogs(); break;
-        case Command::RemoveCompanionData: removeCompanionData(); break;
-        case Command::Quit: quit(); break;
+        case Command::None:
+            break;
+        case Command::ShowPairingQR:
+            showPairingQR();
+            break;
+        case Command::ShowCompanionDigest:
+            showCompanionDigest();
+            break;
+        case Command::StartCaptureHelper:
+            startCaptureHelper();
+            break;
+        case Command::StopCaptureHelper:
+            stopCaptureHelper();
+            break;
+        case Command::ToggleOpenAtLogin:
+            toggleOpenAtLogin();
+            break;
+        case Command::RestartDaemon:
+            restartDaemon();
+            break;
+        case Command::StopDaemon:
+            stopDaemon();
+            break;
+        case Command::OpenLogs:
+            openLogs();
+            break;
+        case Command::RemoveCompanionData:
+            removeCompanionData();
+            break;
+        case Command::Quit:
+            quit();
+            break;
     }
 }
 

@@ -4,7 +4,9 @@ namespace companion {
 
 namespace {
 
-MenuItem info(std::string title) { return MenuItem{.title = std::move(title)}; }
+MenuItem info(std::string title) {
+    return MenuItem{.title = std::move(title)};
+}
 
 MenuItem action(std::string title, std::string key, Command command) {
     return MenuItem{.title = std::move(title), .keyEquivalent = std::move(key), .command = command};
@@ -25,15 +27,16 @@ MenuModel CompanionAppDelegate::menuModel() {
     items.push_back(MenuItem::makeSeparator());
     items.push_back(action("Show Pairing QR...", "p", Command::ShowPairingQR));
     items.push_back(action("Show Companion Digest...", "d", Command::ShowCompanionDigest));
-    items.push_back(captureHelperRuns
-                        ? action("Stop Packet Capture Helper", "", Command::StopCaptureHelper)
-                        : action("Start Packet Capture Helper...", "", Command::StartCaptureHelper));
+    items.push_back(
+        captureHelperRuns
+            ? action("Stop Packet Capture Helper", "", Command::StopCaptureHelper)
+            : action("Start Packet Capture Helper...", "", Command::StartCaptureHelper));
     MenuItem openAtLogin = action("Open at Login", "", Command::ToggleOpenAtLogin);
     openAtLogin.checkable = true;
     openAtLogin.checked = platform.loginItem->status() == LoginItemStatus::Enabled;
     items.push_back(openAtLogin);
-    items.push_back(action(daemonRuns ? "Restart Companion" : "Start Companion", "r",
-                           Command::RestartDaemon));
+    items.push_back(
+        action(daemonRuns ? "Restart Companion" : "Start Companion", "r", Command::RestartDaemon));
     items.push_back(action("Stop Companion", "s", Command::StopDaemon));
     items.push_back(MenuItem::makeSeparator());
     items.push_back(action("Open Logs", "l", Command::OpenLogs));

@@ -38,7 +38,8 @@ std::optional<Decoded> decodeAt(std::string_view text, std::size_t at) {
         }
         codePoint = (codePoint << 6) | (byte(i) & 0x3F);
     }
-    if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+    if (codePoint < minimum || codePoint > 0x10FFFF ||
+        (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
         return std::nullopt;
     }
     return Decoded{codePoint, length};

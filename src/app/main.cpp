@@ -39,7 +39,8 @@ struct CompanionMain {
             .toolRunner = toolRunner,
             .httpClient = std::make_shared<CurlHttpClient>(),
             .directories = std::make_shared<XdgDirectories>(),
-            .bundle = std::make_shared<ResourceFolderBundle>(ResourceFolderBundle::besideExecutable()),
+            .bundle =
+                std::make_shared<ResourceFolderBundle>(ResourceFolderBundle::besideExecutable()),
             .loginItem = std::make_shared<XdgLoginItem>(),
             .adminShellRunner = std::make_shared<PkexecAdminShellRunner>(toolRunner),
             .portProbe = std::make_shared<ProcNetPortProbe>(),
@@ -57,4 +58,6 @@ struct CompanionMain {
 
 }  // namespace companion
 
-int main(int argc, char** argv) { return companion::CompanionMain::main(argc, argv); }
+int main(int argc, char** argv) {
+    return companion::CompanionMain::main(argc, argv);
+}

@@ -10,7 +10,13 @@ namespace companion {
 std::vector<std::string> daemonArguments(const std::string& port,
                                          const std::filesystem::path& configDirectory,
                                          const std::filesystem::path& pairingFile) {
-    return {"-addr", "lan",  "-port", port, "-config", configDirectory.string(), "-pairing-code-file",
+    return {"-addr",
+            "lan",
+            "-port",
+            port,
+            "-config",
+            configDirectory.string(),
+            "-pairing-code-file",
             pairingFile.string()};
 }
 
@@ -45,9 +51,9 @@ void CompanionAppDelegate::startDaemon() {
     const auto log = logs / kCompanionDaemonLogName;
     std::ofstream(log, std::ios::trunc);
 
-    LaunchRequest request{*executable,
-                          daemonArguments(port, configDirectory, configDirectory / kPairingFileName),
-                          log};
+    LaunchRequest request{
+        *executable, daemonArguments(port, configDirectory, configDirectory / kPairingFileName),
+        log};
     auto onTermination = [queue = platform.mainQueue,
                           weak = weak_from_this()](const std::shared_ptr<ChildProcess>& process) {
         queue->post([weak, process] {

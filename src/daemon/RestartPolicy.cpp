@@ -50,7 +50,8 @@ void CompanionAppDelegate::scheduleDaemonRestart() {
     rebuildMenu();
 }
 
-void CompanionAppDelegate::scheduleDaemonStabilityReset(const std::shared_ptr<ChildProcess>& process) {
+void CompanionAppDelegate::scheduleDaemonStabilityReset(
+    const std::shared_ptr<ChildProcess>& process) {
     if (daemonStabilityWorkItem) {
         daemonStabilityWorkItem->cancel();
     }

@@ -4,7 +4,9 @@
 namespace companion {
 
 void CompanionAppDelegate::showCompanionDigest() {}
-CompanionDigestSnapshot CompanionAppDelegate::loadCompanionDigest() const { return {}; }
+CompanionDigestSnapshot CompanionAppDelegate::loadCompanionDigest() const {
+    return {};
+}
 std::optional<std::string> CompanionAppDelegate::runSQLiteJSON(const std::filesystem::path&,
                                                                const std::string&) const {
     return std::nullopt;

@@ -1,7 +1,7 @@
 #include "support/FakeUi.h"
 
-#include <ctime>
 #include <gtest/gtest.h>
+#include <ctime>
 
 namespace companion::testing {
 
@@ -23,7 +23,9 @@ void FakeUi::expectAlert(std::string messageText, int answer) {
     expectedAlerts.push_back({std::move(messageText), answer});
 }
 
-void FakeUi::duringNextAlert(std::function<void()> action) { nextAlertAction = std::move(action); }
+void FakeUi::duringNextAlert(std::function<void()> action) {
+    nextAlertAction = std::move(action);
+}
 
 std::shared_ptr<StatusItem> FakeUi::createStatusItem() {
     statusItem = std::make_shared<FakeStatusItem>();
@@ -36,7 +38,8 @@ int FakeUi::runModal(const Alert& alert) {
         action();
     }
     if (expectedAlerts.empty()) {
-        ADD_FAILURE() << "unexpected alert: " << alert.messageText << " / " << alert.informativeText;
+        ADD_FAILURE() << "unexpected alert: " << alert.messageText << " / "
+                      << alert.informativeText;
         return kAlertFirstButtonReturn;
     }
     Expected expected = expectedAlerts.front();

@@ -10,7 +10,7 @@
 namespace companion::testing {
 
 class FakeStatusItem : public StatusItem {
-public:
+  public:
     bool hasButton() const override { return true; }
     void setImage(const std::string& symbolName, const std::string& description) override {
         this->symbolName = symbolName;
@@ -30,7 +30,7 @@ public:
 };
 
 class FakeWindow : public Window {
-public:
+  public:
     bool isVisible() const override { return visible; }
     void makeKeyAndOrderFront() override {
         visible = true;
@@ -44,13 +44,13 @@ public:
 };
 
 class FakePairingWindow : public FakeWindow {
-public:
+  public:
     explicit FakePairingWindow(PairingWindowContent content) : content(std::move(content)) {}
     PairingWindowContent content;
 };
 
 class FakeDigestWindow : public FakeWindow {
-public:
+  public:
     explicit FakeDigestWindow(DigestWindowContent content) : content(std::move(content)) {}
     DigestWindowContent content;
 };
@@ -58,7 +58,7 @@ public:
 // The display, recorded. Alerts are answered from a script: a test says which alerts it expects,
 // in order, and with which answer; any other alert fails the test.
 class FakeUi : public Ui {
-public:
+  public:
     ~FakeUi() override;
 
     // Expects the next alert to carry this message text, and answers it (by default the first
@@ -88,7 +88,7 @@ public:
     int activations = 0;
     int terminations = 0;
 
-private:
+  private:
     struct Expected {
         std::string messageText;
         int answer;

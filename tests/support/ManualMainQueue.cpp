@@ -23,12 +23,12 @@ void ManualMainQueue::post(std::function<void()> task) {
     posted_.notify_all();
 }
 
-std::shared_ptr<ScheduledTask> ManualMainQueue::postAfter(Seconds delay, std::function<void()> task) {
+std::shared_ptr<ScheduledTask> ManualMainQueue::postAfter(Seconds delay,
+                                                          std::function<void()> task) {
     auto timer = std::make_shared<Timer>();
     timer->task = std::move(task);
     std::lock_guard lock(mutex_);
-    const auto deadline =
-        monotonic_ + std::chrono::duration_cast<MonotonicClock::duration>(delay);
+    const auto deadline = monotonic_ + std::chrono::duration_cast<MonotonicClock::duration>(delay);
     timers_.emplace(deadline, timer);
     return timer;
 }
@@ -62,8 +62,8 @@ int ManualMainQueue::runPosted() {
 
 void ManualMainQueue::advance(double seconds) {
     runPosted();
-    const auto end = monotonicNow() + std::chrono::duration_cast<MonotonicClock::duration>(
-                                          Seconds(seconds));
+    const auto end =
+        monotonicNow() + std::chrono::duration_cast<MonotonicClock::duration>(Seconds(seconds));
     for (;;) {
         std::shared_ptr<Timer> due;
         {

@@ -14,7 +14,7 @@ namespace companion::testing {
 // was posted, advance() moves both clocks and runs due timers in deadline order, and
 // waitForPost() lets a real worker thread (a child's exit, an HTTP completion) hand its post over.
 class ManualMainQueue : public MainQueue {
-public:
+  public:
     ManualMainQueue();
 
     void post(std::function<void()> task) override;
@@ -36,7 +36,7 @@ public:
     // Seconds until the next live timer falls due, if any.
     std::optional<double> nextTimerDelay() const;
 
-private:
+  private:
     struct Timer;
     mutable std::mutex mutex_;
     std::condition_variable posted_;

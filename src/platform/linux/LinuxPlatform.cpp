@@ -1,11 +1,11 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include <pwd.h>
+#include <unistd.h>
 #include <charconv>
 #include <cstdlib>
 #include <fstream>
-#include <pwd.h>
 #include <sstream>
-#include <unistd.h>
 
 namespace companion {
 

@@ -13,32 +13,32 @@ namespace companion {
 // The XDG folders: $XDG_DATA_HOME (else ~/.local/share) and $XDG_STATE_HOME (else
 // ~/.local/state), read from the environment on every call.
 class XdgDirectories : public Directories {
-public:
+  public:
     std::filesystem::path applicationSupportDirectory() const override;
     std::filesystem::path libraryDirectory() const override;
 };
 
 // Resources in a folder; the application's own lie in ../Resources beside its executable.
 class ResourceFolderBundle : public Bundle {
-public:
+  public:
     explicit ResourceFolderBundle(std::filesystem::path folder) : folder_(std::move(folder)) {}
     static ResourceFolderBundle besideExecutable();
     std::optional<std::filesystem::path> resource(const std::string& name) const override;
 
-private:
+  private:
     std::filesystem::path folder_;
 };
 
 // Reads which program a process runs from /proc, also for other users' processes.
 class LinuxProcessProbe : public PosixProcessProbe {
-public:
+  public:
     std::optional<std::string> programName(long long pid) const override;
 };
 
 // Reads the kernel's socket tables, so it also sees sockets of other users (the capture daemon
 // runs as root) without starting a tool.
 class ProcNetPortProbe : public PortProbe {
-public:
+  public:
     bool isListening(const std::string& port) const override;
 };
 

@@ -9,11 +9,11 @@ namespace companion {
 
 // pkexec /bin/sh -c COMMAND: polkit asks the user for the administrator's approval.
 class PkexecAdminShellRunner : public AdminShellRunner {
-public:
+  public:
     explicit PkexecAdminShellRunner(std::shared_ptr<ToolRunner> tools) : tools_(std::move(tools)) {}
     AdminShellResult run(const std::string& command) override;
 
-private:
+  private:
     std::shared_ptr<ToolRunner> tools_;
 };
 

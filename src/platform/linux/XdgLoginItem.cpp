@@ -3,8 +3,14 @@
 // Placeholder until the housekeeping subsystem lands.
 namespace companion {
 
-LoginItemStatus XdgLoginItem::status() const { return LoginItemStatus::NotRegistered; }
-std::optional<std::string> XdgLoginItem::registerItem() { return "Not available yet."; }
-std::optional<std::string> XdgLoginItem::unregisterItem() { return std::nullopt; }
+LoginItemStatus XdgLoginItem::status() const {
+    return LoginItemStatus::NotRegistered;
+}
+std::optional<std::string> XdgLoginItem::registerItem() {
+    return "Not available yet.";
+}
+std::optional<std::string> XdgLoginItem::unregisterItem() {
+    return std::nullopt;
+}
 
 }  // namespace companion

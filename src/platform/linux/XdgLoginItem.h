@@ -6,7 +6,7 @@ namespace companion {
 
 // The XDG autostart entry ~/.config/autostart/orvane-pelix-companion.desktop.
 class XdgLoginItem : public LoginItem {
-public:
+  public:
     LoginItemStatus status() const override;
     std::optional<std::string> registerItem() override;
     std::optional<std::string> unregisterItem() override;

@@ -3,6 +3,8 @@
 // Placeholder until the pairing subsystem lands.
 namespace companion {
 
-bool CurlHttpClient::send(const HttpRequest&, std::function<void(HttpOutcome)>) { return false; }
+bool CurlHttpClient::send(const HttpRequest&, std::function<void(HttpOutcome)>) {
+    return false;
+}
 
 }  // namespace companion

@@ -6,7 +6,7 @@ namespace companion {
 
 // HTTP on libcurl, each request on a worker thread of its own.
 class CurlHttpClient : public HttpClient {
-public:
+  public:
     bool send(const HttpRequest& request, std::function<void(HttpOutcome)> completion) override;
 };
 

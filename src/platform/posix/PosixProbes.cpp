@@ -1,9 +1,9 @@
 #include "platform/posix/PosixProbes.h"
 
-#include <cerrno>
-#include <csignal>
-#include <climits>
 #include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <csignal>
 
 namespace companion {
 
@@ -15,13 +15,18 @@ ProcessProbeResult PosixProcessProbe::probe(long long pid) const {
         return ProcessProbeResult::Alive;
     }
     switch (errno) {
-        case EPERM: return ProcessProbeResult::NotPermitted;
-        case ESRCH: return ProcessProbeResult::NoSuchProcess;
-        default: return ProcessProbeResult::Failed;
+        case EPERM:
+            return ProcessProbeResult::NotPermitted;
+        case ESRCH:
+            return ProcessProbeResult::NoSuchProcess;
+        default:
+            return ProcessProbeResult::Failed;
     }
 }
 
-std::optional<std::string> PosixProcessProbe::programName(long long) const { return std::nullopt; }
+std::optional<std::string> PosixProcessProbe::programName(long long) const {
+    return std::nullopt;
+}
 
 std::optional<std::string> PosixHostNameSource::localHostName() const {
     char name[HOST_NAME_MAX + 1] = {};

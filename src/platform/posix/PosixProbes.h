@@ -6,14 +6,14 @@ namespace companion {
 
 // Signal 0 answers whether a process exists; which program it runs is the system's business.
 class PosixProcessProbe : public ProcessProbe {
-public:
+  public:
     ProcessProbeResult probe(long long pid) const override;
     std::optional<std::string> programName(long long pid) const override;
 };
 
 // The system's host name, first label only.
 class PosixHostNameSource : public HostNameSource {
-public:
+  public:
     std::optional<std::string> localHostName() const override;
 };
 

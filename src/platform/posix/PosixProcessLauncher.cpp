@@ -1,13 +1,13 @@
 #include "platform/posix/PosixProcessLauncher.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 #include "app/CompanionFiles.h"
 #include "platform/posix/Spawn.h"
@@ -16,8 +16,9 @@ namespace companion {
 
 namespace {
 
-class PosixChildProcess : public ChildProcess, public std::enable_shared_from_this<PosixChildProcess> {
-public:
+class PosixChildProcess : public ChildProcess,
+                          public std::enable_shared_from_this<PosixChildProcess> {
+  public:
     explicit PosixChildProcess(pid_t pid) : pid_(pid) {}
 
     bool isRunning() const override { return !reaped_.load(); }
@@ -40,7 +41,7 @@ public:
         }).detach();
     }
 
-private:
+  private:
     void awaitExit() {
         // Wait without reaping first, then reap under the lock that terminate() takes.
         siginfo_t info{};
@@ -66,8 +67,8 @@ LaunchResult PosixProcessLauncher::launch(const LaunchRequest& request,
         std::error_code error(errno, std::generic_category());
         return describeFileError("Could not open the log", request.outputFile, error);
     }
-    const SpawnResult spawned = spawnProgram(
-        {request.executable, request.arguments, output.get(), output.get()});
+    const SpawnResult spawned =
+        spawnProgram({request.executable, request.arguments, output.get(), output.get()});
     if (spawned.error != 0) {
         return describeSpawnError(request.executable, spawned.error);
     }

@@ -1,9 +1,9 @@
 #include "platform/posix/PosixToolRunner.h"
 
-#include <cerrno>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "platform/posix/Spawn.h"
 

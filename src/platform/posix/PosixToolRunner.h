@@ -5,7 +5,7 @@
 namespace companion {
 
 class PosixToolRunner : public ToolRunner {
-public:
+  public:
     ToolResult run(const std::filesystem::path& tool, const std::vector<std::string>& arguments,
                    ToolErrorOutput errorOutput) override;
 };

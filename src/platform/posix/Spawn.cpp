@@ -1,11 +1,11 @@
 #include "platform/posix/Spawn.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 extern char** environ;
 
@@ -61,8 +61,8 @@ SpawnResult spawnProgram(const SpawnRequest& request) {
     argv.push_back(nullptr);
 
     SpawnResult result;
-    result.error = ::posix_spawn(&result.pid, executable.c_str(), &actions, nullptr, argv.data(),
-                                 environ);
+    result.error =
+        ::posix_spawn(&result.pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (result.error != 0) {
         result.pid = -1;
@@ -78,8 +78,8 @@ int waitForChild(pid_t pid) {
 }
 
 std::string describeSpawnError(const std::filesystem::path& executable, int error) {
-    return "The program \u201c" + executable.string() + "\u201d could not be started: " +
-           std::strerror(error) + ".";
+    return "The program \u201c" + executable.string() +
+           "\u201d could not be started: " + std::strerror(error) + ".";
 }
 
 }  // namespace companion

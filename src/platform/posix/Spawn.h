@@ -1,15 +1,15 @@
 #pragma once
 
+#include <sys/types.h>
 #include <filesystem>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace companion {
 
 // An owned file descriptor, closed when it goes.
 class FileDescriptor {
-public:
+  public:
     FileDescriptor() = default;
     explicit FileDescriptor(int fd) : fd_(fd) {}
     FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
@@ -23,7 +23,7 @@ public:
     void reset(int fd = -1);
     explicit operator bool() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -6,7 +6,7 @@
 namespace companion {
 
 class CompanionDigestWindow : public QtWindow {
-public:
+  public:
     explicit CompanionDigestWindow(const DigestWindowContent& content);
 };
 

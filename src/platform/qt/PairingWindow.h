@@ -6,7 +6,7 @@
 namespace companion {
 
 class PairingWindow : public QtWindow {
-public:
+  public:
     explicit PairingWindow(const PairingWindowContent& content);
 };
 

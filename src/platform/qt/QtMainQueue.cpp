@@ -14,7 +14,7 @@ struct QtMainQueue::Target {
 namespace {
 
 class QtScheduledTask : public ScheduledTask {
-public:
+  public:
     void cancel() override {
         cancelled_ = true;
         if (timer_) {
@@ -55,14 +55,15 @@ std::shared_ptr<ScheduledTask> QtMainQueue::postAfter(Seconds delay, std::functi
     timer->setSingleShot(true);
     timer->setTimerType(Qt::PreciseTimer);
     scheduled->timer_ = timer;
-    QObject::connect(timer, &QTimer::timeout, timer,
-                     [timer, weak = std::weak_ptr<QtScheduledTask>(scheduled), task = std::move(task)] {
-                         timer->deleteLater();
-                         auto scheduled = weak.lock();
-                         if (!scheduled || !scheduled->isCancelled()) {
-                             task();
-                         }
-                     });
+    QObject::connect(
+        timer, &QTimer::timeout, timer,
+        [timer, weak = std::weak_ptr<QtScheduledTask>(scheduled), task = std::move(task)] {
+            timer->deleteLater();
+            auto scheduled = weak.lock();
+            if (!scheduled || !scheduled->isCancelled()) {
+                task();
+            }
+        });
     timer->start(std::chrono::milliseconds(static_cast<long long>(delay.count() * 1000.0 + 0.5)));
     return scheduled;
 }

@@ -10,7 +10,7 @@ namespace companion {
 
 // The main queue on Qt's event loop. Timers are precise, so restart delays and their order hold.
 class QtMainQueue : public MainQueue {
-public:
+  public:
     QtMainQueue();
     ~QtMainQueue() override;
 
@@ -19,7 +19,7 @@ public:
     MonotonicClock::time_point monotonicNow() const override { return MonotonicClock::now(); }
     WallClock::time_point wallNow() const override { return WallClock::now(); }
 
-private:
+  private:
     struct Target;
     // Shared with posting threads, so a post after the event loop has gone is simply dropped.
     std::shared_ptr<Target> target_;

@@ -20,7 +20,7 @@ namespace companion {
 namespace {
 
 class QtStatusItem : public StatusItem {
-public:
+  public:
     explicit QtStatusItem(QtUi::CommandHandler onCommand) : onCommand_(std::move(onCommand)) {
         tray_.setIcon(companionIcon());
         // macOS opens a status item's menu on a plain click; trays here only do so on a right
@@ -65,8 +65,8 @@ public:
             if (!item.keyEquivalent.empty()) {
                 // Built from text: the standard sequences are empty on some platforms, and
                 // Qt maps Ctrl to Command on macOS.
-                action->setShortcut(QKeySequence(
-                    "Ctrl+" + QString::fromStdString(item.keyEquivalent).toUpper()));
+                action->setShortcut(
+                    QKeySequence("Ctrl+" + QString::fromStdString(item.keyEquivalent).toUpper()));
                 action->setShortcutVisibleInContextMenu(true);
             }
             action->setEnabled(item.command != Command::None);
@@ -88,7 +88,7 @@ public:
         }
     }
 
-private:
+  private:
     QtUi::CommandHandler onCommand_;
     QSystemTrayIcon tray_;
     QPointer<QMenu> menu_;
@@ -127,7 +127,7 @@ void configureAlert(QMessageBox& box, const Alert& alert) {
     }
     for (std::size_t i = 0; i < alert.buttons.size(); ++i) {
         const QString title = QString::fromStdString(alert.buttons[i]);
-        const auto role = i == 0 ? QMessageBox::AcceptRole
+        const auto role = i == 0              ? QMessageBox::AcceptRole
                           : title == "Cancel" ? QMessageBox::RejectRole
                                               : QMessageBox::ActionRole;
         QPushButton* button = box.addButton(title, role);
@@ -177,7 +177,9 @@ void QtUi::openFolder(const std::string& path) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
-void QtUi::terminate() { QCoreApplication::quit(); }
+void QtUi::terminate() {
+    QCoreApplication::quit();
+}
 
 std::string QtUi::shortTimeOfDay(std::chrono::system_clock::time_point instant) const {
     const auto msecs =

@@ -12,7 +12,7 @@ namespace companion {
 
 // The display on Qt Widgets: a tray icon with a menu, message boxes and the two windows.
 class QtUi : public Ui {
-public:
+  public:
     using CommandHandler = std::function<void(Command)>;
 
     explicit QtUi(CommandHandler onCommand);
@@ -27,7 +27,7 @@ public:
     void terminate() override;
     std::string shortTimeOfDay(std::chrono::system_clock::time_point instant) const override;
 
-private:
+  private:
     CommandHandler onCommand_;
 };
 

@@ -8,13 +8,13 @@ namespace companion {
 
 // A top-level window that the application keeps: closing it only hides it.
 class QtWindow : public QWidget, public Window {
-public:
+  public:
     explicit QtWindow(const QString& title);
 
     bool isVisible() const override { return QWidget::isVisible(); }
     void makeKeyAndOrderFront() override;
 
-protected:
+  protected:
     // Centres the window on the screen it will show on, once its size is known.
     void centerOnScreen();
 };
