@@ -1,0 +1,11 @@
+#pragma once
+
+#include "LanView.h"
+
+namespace tarvelind {
+
+/// Reads the current view from local kernel state only (getifaddrs, /proc/net/route,
+/// /proc/net/arp); it never sends a packet. Sources that cannot be read count as empty.
+LanView readLanView();
+
+}  // namespace tarvelind
