@@ -54,27 +54,8 @@ class QtStatusItem : public StatusItem {
     }
 
     void setMenu(const MenuModel& model) override {
-        auto* menu = new QMenu;
+        QMenu* menu = buildMenu(model, onCommand_);
         menu->setAccessibleName(accessibleName_);
-        for (const MenuItem& item : model.items) {
-            if (item.separator) {
-                menu->addSeparator();
-                continue;
-            }
-            QAction* action = menu->addAction(QString::fromStdString(item.title));
-            if (!item.keyEquivalent.empty()) {
-                // Built from text: the standard sequences are empty on some platforms, and
-                // Qt maps Ctrl to Command on macOS.
-                action->setShortcut(
-                    QKeySequence("Ctrl+" + QString::fromStdString(item.keyEquivalent).toUpper()));
-                action->setShortcutVisibleInContextMenu(true);
-            }
-            action->setEnabled(item.command != Command::None);
-            action->setCheckable(item.checkable);
-            action->setChecked(item.checked);
-            const Command command = item.command;
-            QObject::connect(action, &QAction::triggered, [this, command] { onCommand_(command); });
-        }
         QMenu* previous = menu_.data();
         menu_ = menu;
         tray_.setContextMenu(menu);
@@ -97,6 +78,30 @@ class QtStatusItem : public StatusItem {
 
 }  // namespace
 
+QMenu* buildMenu(const MenuModel& model, const QtUi::CommandHandler& onCommand) {
+    auto* menu = new QMenu;
+    for (const MenuItem& item : model.items) {
+        if (item.separator) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(QString::fromStdString(item.title));
+        if (!item.keyEquivalent.empty()) {
+            // Built from text: the standard sequences are empty on some platforms, and Qt maps
+            // Ctrl to Command on macOS.
+            action->setShortcut(
+                QKeySequence("Ctrl+" + QString::fromStdString(item.keyEquivalent).toUpper()));
+            action->setShortcutVisibleInContextMenu(true);
+        }
+        action->setEnabled(item.command != Command::None);
+        action->setCheckable(item.checkable);
+        action->setChecked(item.checked);
+        const Command command = item.command;
+        QObject::connect(action, &QAction::triggered, [onCommand, command] { onCommand(command); });
+    }
+    return menu;
+}
+
 QIcon companionIcon() {
     static const QIcon icon(":/orvane-pelix-companion.svg");
     return icon;
@@ -117,6 +122,8 @@ std::shared_ptr<StatusItem> QtUi::createStatusItem() {
 void configureAlert(QMessageBox& box, const Alert& alert) {
     box.setWindowTitle("Orvane Pelix Companion");
     box.setIconPixmap(companionIcon().pixmap(64, 64));
+    // The message reads as a headline above the details, as alerts do on macOS.
+    box.setStyleSheet("QLabel#qt_msgbox_label { font-weight: bold; }");
     box.setText(QString::fromStdString(alert.messageText));
     box.setInformativeText(QString::fromStdString(alert.informativeText));
     if (alert.buttons.empty()) {

@@ -6,6 +6,7 @@
 #include "platform/Ui.h"
 
 class QAbstractButton;
+class QMenu;
 class QMessageBox;
 
 namespace companion {
@@ -30,6 +31,9 @@ class QtUi : public Ui {
   private:
     CommandHandler onCommand_;
 };
+
+// A new menu for the model, each item sending its command to the handler.
+QMenu* buildMenu(const MenuModel& model, const QtUi::CommandHandler& onCommand);
 
 // The companion's own antenna icon.
 QIcon companionIcon();
