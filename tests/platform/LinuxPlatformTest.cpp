@@ -70,13 +70,10 @@ TEST(PortProbe, SeesARealListeningSocketAndNotABoundOrClosedOne) {
 }
 
 TEST(ProcessProbe, NamesTheProgramByItsFirstArgument) {
-    EXPECT_EQ(programNameFromCmdline(
-                  std::string("/opt/x y/tarvelind-pcap-darwin-arm64\0-allow-capture\0", 54)),
+    using namespace std::string_literals;
+    EXPECT_EQ(programNameFromCmdline("/opt/x y/tarvelind-pcap-darwin-arm64\0-allow-capture\0"s),
               "tarvelind-pcap-darwin-arm64");
-    EXPECT_EQ(programNameFromCmdline(std::string("sleep\0"
-                                                 "60\0",
-                                                 9)),
-              "sleep");
+    EXPECT_EQ(programNameFromCmdline("sleep\0" "60\0"s), "sleep");
     EXPECT_EQ(programNameFromCmdline(""), std::nullopt);
 
     auto child = startChild("/bin/sleep", {"30"});
