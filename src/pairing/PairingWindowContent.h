@@ -31,4 +31,9 @@ struct PairingWindowContent {
     bool operator==(const PairingWindowContent&) const = default;
 };
 
+// What the pairing window shows for a code, the host the iPhone reaches and the pairing link. The
+// server fingerprint needs no place of its own: it reaches the iPhone inside the link.
+PairingWindowContent pairingWindowContent(const std::string& code, const std::string& host,
+                                          const std::string& pairingURL);
+
 }  // namespace companion
