@@ -6,10 +6,10 @@
 #include <QLayout>
 #include <QMimeData>
 #include <QPushButton>
-#include <cstdlib>
 
 #include "pairing/PairingLink.h"
 #include "platform/qt/PairingWindow.h"
+#include "platform/qt/QtApplication.h"
 #include "support/QrDecoder.h"
 
 namespace companion {
@@ -17,24 +17,7 @@ namespace {
 
 using testing::decodeQrCodes;
 using testing::GreyImage;
-
-QApplication& application() {
-    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        return *existing;
-    }
-    // Qt wants a private runtime folder and complains on every start without one.
-    if (!std::getenv("XDG_RUNTIME_DIR")) {
-        static std::string runtime = "/tmp/companion-qt-XXXXXX";
-        if (::mkdtemp(runtime.data())) {
-            ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-        }
-    }
-    static int argc = 1;
-    static char name[] = "qt_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+using testing::qtApplication;
 
 GreyImage grey(const QImage& image) {
     const QImage converted = image.convertToFormat(QImage::Format_Grayscale8);
@@ -69,7 +52,7 @@ QString text(QWidget* widget) {
 
 class PairingWindowTest : public ::testing::Test {
   protected:
-    QApplication& app = application();
+    QApplication& app = qtApplication();
     const std::string link =
         pairingLink("studio.local", "50051", "042917", "sha256:" + std::string(20, 'f'));
     PairingWindow window{pairingWindowContent("042917", "studio.local", link)};
@@ -180,7 +163,7 @@ TEST_F(PairingWindowTest, CopiesTheLinkAsPlainTextReplacingTheClipboard) {
 }
 
 TEST(PairingWindowContents, ShowsTextsAsTheyAreAndAnEmptyFrameWithoutASymbol) {
-    application();
+    qtApplication();
     PairingWindowContent content = pairingWindowContent("<b>1</b>", "a&amp;b", "l");
     content.qr.reset();
     PairingWindow window(content);
