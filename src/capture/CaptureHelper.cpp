@@ -5,8 +5,6 @@ namespace companion {
 
 void CompanionAppDelegate::startCaptureHelper() {}
 void CompanionAppDelegate::stopCaptureHelper() {}
-void CompanionAppDelegate::runAdminShell(const std::string&,
-                                         std::function<void(AdminShellResult)>) {}
 void CompanionAppDelegate::launchCaptureHelper(const std::filesystem::path&) {}
 std::optional<std::string> CompanionAppDelegate::writeCaptureHelperScript(
     const std::filesystem::path&, const std::filesystem::path&) {
