@@ -2,6 +2,7 @@
 
 #include "capture/AppleScript.h"
 #include "capture/CaptureHelperScript.h"
+#include "capture/CaptureHelperStop.h"
 
 namespace companion {
 namespace {
@@ -61,6 +62,25 @@ TEST(CaptureHelperScript, LaunchCommandRunsTheScriptInTheBackground) {
               "/bin/sh '/home/o'\\''neil/Orvane Pelix/run-capture-helper.sh' >/dev/null 2>&1 &");
 }
 
+TEST(CaptureHelperStopCommand, WithAndWithoutALiveProcess) {
+    const std::filesystem::path pidFile = "/home/o'neil/Orvane Pelix/Companion/capture-helper.pid";
+    EXPECT_EQ(captureHelperStopCommand(4242, pidFile),
+              "if kill -0 4242 2>/dev/null; then\n"
+              "  kill 4242 2>/dev/null || true\n"
+              "  i=0\n"
+              "  while kill -0 4242 2>/dev/null && [ \"$i\" -lt 50 ]; do\n"
+              "    i=$((i + 1))\n"
+              "    sleep 0.1\n"
+              "  done\n"
+              "  if kill -0 4242 2>/dev/null; then\n"
+              "    kill -KILL 4242 2>/dev/null || true\n"
+              "  fi\n"
+              "fi\n"
+              "rm -f '/home/o'\\''neil/Orvane Pelix/Companion/capture-helper.pid'");
+    EXPECT_EQ(captureHelperStopCommand(std::nullopt, pidFile),
+              "rm -f '/home/o'\\''neil/Orvane Pelix/Companion/capture-helper.pid'");
+}
+
 TEST(AppleScript, EscapesBackslashesFirstThenQuotesThenLineFeeds) {
     const std::string command = "echo \"a\\b\"\nprintf '%s\\n' x\r\tdone\n";
     EXPECT_EQ(administratorAppleScript(command),
@@ -69,6 +89,10 @@ TEST(AppleScript, EscapesBackslashesFirstThenQuotesThenLineFeeds) {
     EXPECT_EQ(osascriptArguments("say \"hi\""),
               (std::vector<std::string>{
                   "-e", "do shell script \"say \\\"hi\\\"\" with administrator privileges"}));
+    // The stop command's twelve lines travel as one line of script.
+    const std::string stop = administratorAppleScript(captureHelperStopCommand(7, "/p"));
+    EXPECT_EQ(stop.find('\n'), std::string::npos);
+    EXPECT_NE(stop.find("then\\n  kill 7"), std::string::npos);
 }
 
 }  // namespace
