@@ -1,10 +1,12 @@
 #include "platform/linux/PkexecAdminShellRunner.h"
 
-// Placeholder until the capture subsystem lands.
+#include "capture/AdminShell.h"
+
 namespace companion {
 
-AdminShellResult PkexecAdminShellRunner::run(const std::string&) {
-    return AdminShellResult::failure("The administrator request was cancelled or failed.");
+AdminShellResult PkexecAdminShellRunner::run(const std::string& command) {
+    return adminShellResult(
+        tools_->run(pkexec_, {"/bin/sh", "-c", command}, ToolErrorOutput::MergeWithOutput));
 }
 
 }  // namespace companion
