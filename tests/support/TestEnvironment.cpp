@@ -103,7 +103,7 @@ void TestEnvironment::installDaemonScript(const std::string& body) {
 
 fs::path builtResources() {
     const char* folder = std::getenv("COMPANION_TEST_RESOURCES");
-    return folder ? fs::path(folder) : fs::path();
+    return folder ? fs::path(folder) : fs::path(COMPANION_BUILT_RESOURCES);
 }
 
 void TestEnvironment::installReferenceDaemon() {
