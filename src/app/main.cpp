@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 
 #include "app/CompanionAppDelegate.h"
@@ -12,6 +13,7 @@
 #include "platform/posix/PosixToolRunner.h"
 #include "platform/qt/QtMainQueue.h"
 #include "platform/qt/QtUi.h"
+#include "platform/qt/SingleInstance.h"
 
 namespace companion {
 
@@ -25,6 +27,20 @@ struct CompanionMain {
         QApplication::setApplicationName("Orvane Pelix Companion");
         QApplication::setOrganizationName("Orvane Pelix");
         QApplication::setDesktopFileName("orvane-pelix-companion");
+
+        // Opening the application again while it runs reopens the running one, as on macOS;
+        // a second companion would fight the first over the daemon.
+        SingleInstance instance;
+        switch (instance.claim()) {
+            case SingleInstance::Claim::Running:
+                break;
+            case SingleInstance::Claim::HandedOver:
+                return 0;
+            case SingleInstance::Claim::NoAnswer:
+                std::fputs("Orvane Pelix Companion is already running but does not answer.\n",
+                           stderr);
+                return 1;
+        }
 
         std::weak_ptr<CompanionAppDelegate> weakDelegate;
         auto toolRunner = std::make_shared<PosixToolRunner>();
@@ -50,6 +66,11 @@ struct CompanionMain {
         // main holds the only strong reference for the whole run.
         auto delegate = std::make_shared<CompanionAppDelegate>(std::move(platform));
         weakDelegate = delegate;
+        instance.setReopenHandler([&weakDelegate](bool hasVisibleWindows) {
+            if (auto delegate = weakDelegate.lock()) {
+                delegate->applicationShouldHandleReopen(hasVisibleWindows);
+            }
+        });
 
         QTimer::singleShot(0, [&delegate] { delegate->applicationDidFinishLaunching(); });
         return QApplication::exec();

@@ -52,6 +52,26 @@ std::optional<std::string> ScriptedLoginItem::unregisterItem() {
     return std::nullopt;
 }
 
+ScopedEnvironment::ScopedEnvironment(std::string name, const std::optional<std::string>& value)
+    : name_(std::move(name)) {
+    if (const char* previous = std::getenv(name_.c_str())) {
+        previous_ = previous;
+    }
+    if (value) {
+        ::setenv(name_.c_str(), value->c_str(), 1);
+    } else {
+        ::unsetenv(name_.c_str());
+    }
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (previous_) {
+        ::setenv(name_.c_str(), previous_->c_str(), 1);
+    } else {
+        ::unsetenv(name_.c_str());
+    }
+}
+
 void writeFile(const fs::path& file, const std::string& contents) {
     fs::create_directories(file.parent_path());
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -83,7 +103,7 @@ void TestEnvironment::installDaemonScript(const std::string& body) {
 
 fs::path builtResources() {
     const char* folder = std::getenv("COMPANION_TEST_RESOURCES");
-    return folder ? fs::path(folder) : fs::path();
+    return folder ? fs::path(folder) : fs::path(COMPANION_BUILT_RESOURCES);
 }
 
 void TestEnvironment::installReferenceDaemon() {

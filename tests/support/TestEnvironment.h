@@ -50,6 +50,20 @@ class ScriptedLoginItem : public LoginItem {
     int unregistrations = 0;
 };
 
+// Sets an environment variable, or removes it when the value is absent, for the life of the
+// object; then puts back what was there.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(std::string name, const std::optional<std::string>& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  private:
+    std::string name_;
+    std::optional<std::string> previous_;
+};
+
 void writeFile(const std::filesystem::path& file, const std::string& contents);
 std::string readFile(const std::filesystem::path& file);
 // Writes an executable /bin/sh script.
