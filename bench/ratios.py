@@ -7,6 +7,7 @@ import sys
 PAIRS = {
     "BM_PortProbe_ProcNet": "BM_PortProbe_Lsof",
     "BM_LoadCompanionDigest": "BM_Sqlite3Bare",
+    "BM_LoadCompanionDigest_QuietStore": "BM_Sqlite3Bare_QuietStore",
 }
 
 
