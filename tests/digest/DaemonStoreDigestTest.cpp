@@ -34,8 +34,7 @@ class DaemonStoreDigest : public ::testing::Test {
         ASSERT_TRUE(waitUntil([&] {
             return fs::exists(env.configDirectory() / "pairing-code.json") || !daemon->isRunning();
         }));
-        ASSERT_TRUE(daemon->isRunning())
-            << readFile(env.logDir() / "Orvane Pelix Companion.log");
+        ASSERT_TRUE(daemon->isRunning()) << readFile(env.logDir() / "Orvane Pelix Companion.log");
     }
 
     void TearDown() override {

@@ -179,17 +179,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {std::string(4'000'000, 'x')}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(LoadCompanionDigestFailure, ExplainsWhereToLook) {
-    TestEnvironment env;
-    writeFile(env.configDirectory() / "events.sqlite", "not a database\n");
-    const auto snapshot = env.makeDelegate()->loadCompanionDigest();
-    EXPECT_EQ(snapshot.title, "Could not read companion history");
-    EXPECT_EQ(snapshot.detail,
-              "The local event store exists, but the menu app could not summarize it. Open Logs "
-              "for details.");
-    EXPECT_TRUE(snapshot.rows.empty());
-}
-
 TEST(LoadCompanionDigestFailure, NoStoreExplainsWhatComesFirst) {
     TestEnvironment env;
     const auto snapshot = env.makeDelegate()->loadCompanionDigest();
