@@ -11,6 +11,7 @@
 
 #include "digest/CompanionDigest.h"
 #include "platform/qt/DigestWindow.h"
+#include "platform/qt/QtApplication.h"
 #include "platform/qt/QtUi.h"
 #include "support/FakeUi.h"
 #include "support/TestEnvironment.h"
@@ -39,17 +40,8 @@ class FixedLocale : public ::testing::Environment {
 
 const auto* const kFixedLocale = ::testing::AddGlobalTestEnvironment(new FixedLocale);
 
-void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "qt_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) {
-        new QApplication(argc, argv);
-    }
-}
-
 TEST(QtUiShortTimeOfDay, UsesTheLocalesShortStyleInTheLocalZone) {
-    ensureApplication();
+    qtApplication();
     QtUi ui([](Command) {});
     using namespace std::chrono;
     const auto instant = sys_days(year(2025) / 3 / 1) + 14h + 5min + 9s + 250ms;
@@ -127,7 +119,7 @@ const Look kFooter{11, QFont::Normal, false, 0.3, false, false};
 const char* const kFooterText = "Close and reopen this window to refresh.";
 
 TEST(CompanionDigestWindow, ShowsEveryEventBetweenSeparatorAndFooter) {
-    ensureApplication();
+    qtApplication();
     FakeUi ui;
     std::vector<CompanionDigestSnapshot::Row> rows;
     for (int i = 8; i >= 1; --i) {
@@ -171,7 +163,7 @@ TEST(CompanionDigestWindow, ShowsEveryEventBetweenSeparatorAndFooter) {
 }
 
 TEST(CompanionDigestWindow, WithoutEventsShowsTheEmptyText) {
-    ensureApplication();
+    qtApplication();
     FakeUi ui;
     CompanionDigestWindow window(digestWindowContent(unreadableCompanionHistorySnapshot(), ui));
 
@@ -190,7 +182,7 @@ TEST(CompanionDigestWindow, WithoutEventsShowsTheEmptyText) {
 }
 
 TEST(CompanionDigestWindow, FixedCentredWindowThatOnlyHidesWhenClosed) {
-    ensureApplication();
+    qtApplication();
     FakeUi ui;
     CompanionDigestWindow window(digestWindowContent(steadyCompanionDigestSnapshot(), ui));
     EXPECT_EQ(window.windowTitle(), "Companion Digest");
