@@ -8,6 +8,7 @@ PAIRS = {
     "BM_PortProbe_ProcNet": "BM_PortProbe_Lsof",
     "BM_LoadCompanionDigest": "BM_Sqlite3Bare",
     "BM_ShowPairingQR": "BM_RefreshPairingCode",
+    "BM_LoadCompanionDigest_QuietStore": "BM_Sqlite3Bare_QuietStore",
 }
 
 

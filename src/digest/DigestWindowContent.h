@@ -4,7 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "digest/CompanionDigestSnapshot.h"
+
 namespace companion {
+
+class Ui;
 
 // Everything the digest window shows, composed without a display.
 struct DigestWindowContent {
@@ -25,5 +29,8 @@ struct DigestWindowContent {
 
     bool operator==(const DigestWindowContent&) const = default;
 };
+
+// The digest window's page for a snapshot; the event times are shown in the user's style.
+DigestWindowContent digestWindowContent(const CompanionDigestSnapshot& snapshot, const Ui& ui);
 
 }  // namespace companion

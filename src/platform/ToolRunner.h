@@ -10,7 +10,8 @@ namespace companion {
 struct ToolResult {
     // The system's description of why the tool could not start; absent when it ran.
     std::optional<std::string> launchError;
-    // The exit status when the tool exited normally; absent when a signal ended it.
+    // The exit status when the tool exited normally; absent when a signal ended it, when its
+    // status was lost, or when its output could not be read to the end.
     std::optional<int> exitStatus;
     // Standard output, or standard output and standard error in the order written.
     std::string output;

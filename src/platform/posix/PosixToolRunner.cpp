@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
+#include <optional>
 
 #include "platform/posix/Spawn.h"
 
@@ -12,8 +13,9 @@ namespace companion {
 namespace {
 
 // Reads both pipes until each reaches its end, keeping only the output, so neither can fill up
-// and stall the tool.
-void drain(FileDescriptor& output, FileDescriptor& discarded, std::string& collected) {
+// and stall the tool. Answers false when the output could not be read to its end.
+bool drain(FileDescriptor& output, FileDescriptor& discarded, std::string& collected) {
+    bool complete = true;
     char buffer[65536];
     while (output || discarded) {
         pollfd fds[2];
@@ -29,7 +31,10 @@ void drain(FileDescriptor& output, FileDescriptor& discarded, std::string& colle
             if (errno == EINTR) {
                 continue;
             }
-            return;
+            // Closing our ends lets a tool still writing fail instead of blocking the wait.
+            output.reset();
+            discarded.reset();
+            return false;
         }
         for (nfds_t i = 0; i < count; ++i) {
             if (fds[i].revents == 0) {
@@ -41,10 +46,25 @@ void drain(FileDescriptor& output, FileDescriptor& discarded, std::string& colle
                     collected.append(buffer, static_cast<size_t>(got));
                 }
             } else if (got == 0 || errno != EINTR) {
+                complete = complete && (got == 0 || owners[i] != &output);
                 owners[i]->reset();
             }
         }
     }
+    return complete;
+}
+
+// The child's exit status, or nothing when it ended by a signal or its status was lost (a
+// process that ignores SIGCHLD has its children reaped by the system, and waitpid then fails).
+std::optional<int> exitStatusOf(pid_t pid) {
+    int status = 0;
+    pid_t waited;
+    while ((waited = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    if (waited != pid || !WIFEXITED(status)) {
+        return std::nullopt;
+    }
+    return WEXITSTATUS(status);
 }
 
 }  // namespace
@@ -76,10 +96,11 @@ ToolResult PosixToolRunner::run(const std::filesystem::path& tool,
         result.launchError = describeSpawnError(tool, spawned.error);
         return result;
     }
-    drain(output.readEnd, errors.readEnd, result.output);
-    const int status = waitForChild(spawned.pid);
-    if (WIFEXITED(status)) {
-        result.exitStatus = WEXITSTATUS(status);
+    const bool complete = drain(output.readEnd, errors.readEnd, result.output);
+    result.exitStatus = exitStatusOf(spawned.pid);
+    // Output cut short must not pass for a tool's whole answer.
+    if (!complete) {
+        result.exitStatus.reset();
     }
     return result;
 }

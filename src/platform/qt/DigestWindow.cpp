@@ -1,9 +1,147 @@
 #include "platform/qt/DigestWindow.h"
 
-// Placeholder until the digest subsystem lands.
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QLabel>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
 namespace companion {
 
+namespace {
+
+constexpr int kWidth = 520;
+constexpr int kHeight = 420;
+
+enum class Tone { Primary, Secondary, Tertiary };
+
+// The label colours of the Mac, as the text colour of the current palette faded to the same
+// degree, so they follow a dark palette too.
+QColor toneColor(const QPalette& palette, Tone tone) {
+    QColor color = palette.color(QPalette::WindowText);
+    switch (tone) {
+        case Tone::Primary:
+            break;
+        case Tone::Secondary:
+            color.setAlphaF(0.55f);
+            break;
+        case Tone::Tertiary:
+            color.setAlphaF(0.3f);
+            break;
+    }
+    return color;
+}
+
+// Sizes are given in device-independent pixels, the unit of the Mac's points: the page then
+// keeps its proportions inside the 520 by 420 window whatever the screen's dots per inch.
+QFont systemFont(int size, QFont::Weight weight) {
+    QFont font = QApplication::font();
+    font.setPixelSize(size);
+    font.setWeight(weight);
+    return font;
+}
+
+QFont monospacedFont(int size) {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPixelSize(size);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+// A wrapping label is the Mac's multi-line one, whose text the user may select; the single-line
+// kind is a plain caption.
+enum class Kind { SingleLine, Wrapping };
+
+QLabel* makeLabel(const std::string& text, const QFont& font, Tone tone, Kind kind) {
+    auto* label = new QLabel;
+    // Summaries come from the network's devices: never let them be read as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setText(QString::fromStdString(text));
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, toneColor(palette, tone));
+    label->setPalette(palette);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A long line is cut at the window's edge rather than widening the page.
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    const bool wrapping = kind == Kind::Wrapping;
+    label->setWordWrap(wrapping);
+    label->setTextInteractionFlags(wrapping ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
+    return label;
+}
+
+QWidget* makeEventBlock(const DigestWindowContent::Block& block) {
+    auto* widget = new QWidget;
+    auto* stack = new QVBoxLayout(widget);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(3);
+    stack->addWidget(
+        makeLabel(block.summary, systemFont(13, QFont::Medium), Tone::Primary, Kind::Wrapping));
+    stack->addWidget(makeLabel(block.meta, monospacedFont(11), Tone::Secondary, Kind::SingleLine));
+    return widget;
+}
+
+QFrame* makeSeparator() {
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1);
+    QPalette palette = line->palette();
+    QColor color = palette.color(QPalette::WindowText);
+    color.setAlphaF(0.15f);
+    palette.setColor(QPalette::WindowText, color);
+    line->setPalette(palette);
+    return line;
+}
+
+}  // namespace
+
 CompanionDigestWindow::CompanionDigestWindow(const DigestWindowContent& content)
-    : QtWindow(QString::fromStdString(content.windowTitle)) {}
+    : QtWindow(QString::fromStdString(content.windowTitle)) {
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint);
+
+    auto* page = new QWidget;
+    auto* stack = new QVBoxLayout(page);
+    stack->setContentsMargins(28, 24, 28, 24);
+    stack->setSpacing(14);
+    QLabel* title =
+        makeLabel(content.title, systemFont(22, QFont::DemiBold), Tone::Primary, Kind::SingleLine);
+    // A caption still, but one that breaks between words rather than running out of the window.
+    title->setWordWrap(true);
+    stack->addWidget(title);
+    stack->addWidget(
+        makeLabel(content.detail, systemFont(13, QFont::Normal), Tone::Secondary, Kind::Wrapping));
+    stack->addWidget(makeSeparator());
+    for (const auto& block : content.blocks) {
+        stack->addWidget(makeEventBlock(block));
+    }
+    if (content.emptyText) {
+        stack->addWidget(makeLabel(*content.emptyText, systemFont(13, QFont::Normal),
+                                   Tone::Secondary, Kind::Wrapping));
+    }
+    stack->addWidget(
+        makeLabel(content.footer, systemFont(11, QFont::Normal), Tone::Tertiary, Kind::SingleLine));
+    // Short pages sit at the top, as the Mac's stack leaves the spare room below.
+    stack->addStretch(1);
+
+    // Eight events already need more than 420 points; the window keeps its size and the page
+    // scrolls, so it fits any screen.
+    auto* scroller = new QScrollArea;
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setWidget(page);
+    scroller->viewport()->setAutoFillBackground(false);
+    page->setAutoFillBackground(false);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroller);
+
+    setFixedSize(kWidth, kHeight);
+    centerOnScreen();
+}
 
 }  // namespace companion
