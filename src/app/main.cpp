@@ -15,7 +15,22 @@
 #include "platform/qt/QtUi.h"
 #include "platform/qt/SingleInstance.h"
 
+#ifdef COMPANION_DIRECT_ADMIN_SHELL
+#include "support/DirectShellRunner.h"
+#endif
+
 namespace companion {
+
+// The one place that chooses how administrator commands run: through the system's approval
+// dialog, or, in the build the end-to-end tests drive, directly as the user.
+std::shared_ptr<AdminShellRunner> makeAdminShellRunner(std::shared_ptr<ToolRunner> toolRunner) {
+#ifdef COMPANION_DIRECT_ADMIN_SHELL
+    (void)toolRunner;
+    return std::make_shared<testing::DirectShellRunner>();
+#else
+    return std::make_shared<PkexecAdminShellRunner>(std::move(toolRunner));
+#endif
+}
 
 // The entry: builds the platform pieces, hands them to the one delegate and runs the event loop.
 struct CompanionMain {
@@ -58,7 +73,7 @@ struct CompanionMain {
             .bundle =
                 std::make_shared<ResourceFolderBundle>(ResourceFolderBundle::besideExecutable()),
             .loginItem = std::make_shared<XdgLoginItem>(),
-            .adminShellRunner = std::make_shared<PkexecAdminShellRunner>(toolRunner),
+            .adminShellRunner = makeAdminShellRunner(toolRunner),
             .portProbe = std::make_shared<ProcNetPortProbe>(),
             .processProbe = std::make_shared<LinuxProcessProbe>(),
             .hostNameSource = std::make_shared<PosixHostNameSource>(),
