@@ -1,5 +1,9 @@
 #include "app/CompanionFiles.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -66,24 +70,37 @@ std::optional<std::string> writeFileAtomically(const fs::path& file, const std::
 }
 
 std::optional<std::string> readSmallRegularFile(const fs::path& file, std::size_t maxBytes) {
-    std::error_code error;
-    if (!fs::is_regular_file(file, error)) {
+    // Opened without waiting and checked on the open descriptor, so a FIFO swapped in after a
+    // look at the path cannot block the main thread.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         return std::nullopt;
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
+    struct stat status {};
+    std::optional<std::string> contents;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        static_cast<std::size_t>(status.st_size) <= maxBytes) {
+        std::string read(maxBytes + 1, '\0');
+        std::size_t total = 0;
+        for (;;) {
+            const ssize_t got = ::read(fd, read.data() + total, read.size() - total);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                if (got == 0 && total <= maxBytes) {
+                    read.resize(total);
+                    contents = std::move(read);
+                }
+                break;
+            }
+            total += static_cast<std::size_t>(got);
+            if (total > maxBytes) {
+                break;  // it grew past the limit while we read
+            }
+        }
     }
-    std::string contents;
-    contents.resize(maxBytes + 1);
-    in.read(contents.data(), static_cast<std::streamsize>(contents.size()));
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    contents.resize(static_cast<std::size_t>(in.gcount()));
-    if (contents.size() > maxBytes) {
-        return std::nullopt;
-    }
+    ::close(fd);
     return contents;
 }
 
