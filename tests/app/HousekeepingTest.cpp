@@ -106,23 +106,6 @@ TEST(ToggleOpenAtLogin, WritesAndRemovesTheAutostartEntry) {
     EXPECT_EQ(env.ui->statusItem->menus.size(), 3u);
 }
 
-TEST(ToggleOpenAtLogin, AnAutostartFolderThatCannotBeCreatedIsReported) {
-    TestEnvironment env;
-    AutostartHome autostart(env);
-    // Permissions do not stop root, a file where the folder belongs does.
-    writeFile(autostart.entry.parent_path(), "");
-    auto delegate =
-        delegateWithLoginItem(env, std::make_shared<XdgLoginItem>(autostart.executable));
-
-    env.ui->expectAlert("Could not update Login Items");
-    delegate->toggleOpenAtLogin();
-    ASSERT_EQ(env.ui->alerts.size(), 1u);
-    EXPECT_NE(env.ui->alerts[0].informativeText.find(autostart.entry.parent_path().string()),
-              std::string::npos)
-        << env.ui->alerts[0].informativeText;
-    EXPECT_EQ(env.ui->statusItem->menus.size(), 1u);
-}
-
 TEST(OpenLogs, CreatesTheLogFolderAndShowsIt) {
     TestEnvironment env;
     auto delegate = env.makeDelegate();

@@ -190,17 +190,6 @@ TEST(XdgLoginItem, FailuresCarryADescription) {
     EXPECT_FALSE(failure->empty());
 }
 
-TEST(XdgLoginItem, ConfigFolderFallsBackToTheHome) {
-    TemporaryFolder home;
-    ScopedEnvironment homeVariable("HOME", home.path().string());
-    for (const auto& value : {std::optional<std::string>(), std::optional<std::string>(""),
-                              std::optional<std::string>("relative")}) {
-        ScopedEnvironment configHome("XDG_CONFIG_HOME", value);
-        EXPECT_EQ(XdgLoginItem::entryPath(),
-                  home.path() / ".config/autostart/orvane-pelix-companion.desktop");
-    }
-}
-
 TEST(XdgLoginItem, AfterAnUpgradeTheReplacementCounts) {
     LoginItemHome home;
     // What /proc/self/exe reads once the running program's file has been replaced.
@@ -210,32 +199,6 @@ TEST(XdgLoginItem, AfterAnUpgradeTheReplacementCounts) {
     EXPECT_EQ(item.registerItem(), std::nullopt);
     EXPECT_EQ(programOfEntry(readFile(home.entry())), home.executable().string());
     EXPECT_EQ(item.status(), LoginItemStatus::Enabled);
-}
-
-// GLib's launcher is what most desktops start autostart entries with; it must run the very
-// program the entry names, however awkward its path. (GLib cannot start paths holding a percent
-// sign at all, so those are left to the round trip above.)
-TEST(XdgLoginItem, TheDesktopLauncherStartsTheRegisteredProgram) {
-    const fs::path gio = "/usr/bin/gio";
-    if (!fs::exists(gio)) {
-        GTEST_SKIP() << "GLib's gio is not installed";
-    }
-    for (const char* folder :
-         {"plain", "Orvane Pelix", "say \"hi\" $HOME `id`", "back\\slash", "it's; a | b & c"}) {
-        LoginItemHome home;
-        const fs::path program = home.home.path() / folder / "companion";
-        const fs::path marker = home.home.path() / "started";
-        writeScript(program, "printf '%s' \"$0\" > '" + marker.string() + "'");
-        ASSERT_EQ(XdgLoginItem(program).registerItem(), std::nullopt);
-
-        const auto result = PosixToolRunner().run(gio, {"launch", home.entry().string()},
-                                                  ToolErrorOutput::MergeWithOutput);
-        ASSERT_TRUE(result.succeeded()) << folder << ": " << result.output;
-        for (int i = 0; i < 100 && !fs::exists(marker); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        EXPECT_EQ(readFile(marker), program.string()) << folder;
-    }
 }
 
 }  // namespace
