@@ -122,8 +122,11 @@ std::shared_ptr<StatusItem> QtUi::createStatusItem() {
 void configureAlert(QMessageBox& box, const Alert& alert) {
     box.setWindowTitle("Orvane Pelix Companion");
     box.setIconPixmap(companionIcon().pixmap(64, 64));
-    // The message reads as a headline above the details, as alerts do on macOS.
-    box.setStyleSheet("QLabel#qt_msgbox_label { font-weight: bold; }");
+    // The message reads as a headline above the details, as alerts do on macOS, and the details
+    // get room for a sentence a line rather than a word or two.
+    box.setStyleSheet(
+        "QLabel#qt_msgbox_label { font-weight: bold; }"
+        "QLabel#qt_msgbox_informativelabel { min-width: 320px; }");
     box.setText(QString::fromStdString(alert.messageText));
     box.setInformativeText(QString::fromStdString(alert.informativeText));
     if (alert.buttons.empty()) {
