@@ -163,10 +163,21 @@ class Session:
         return None
 
     def open_menu(self):
+        """Right-clicks the tray icon until its menu shows. A click that lands while the previous
+        popup is still closing only ends that popup, as it would under a person's hand."""
         icon = wait_for(self.tray_icon, 10, "the tray icon")
         _, x, y = icon
-        self.run(["xdotool", "mousemove", str(x), str(y), "click", "3"])
-        return wait_for(self.menu_window, 5, "the tray menu")
+        for _ in range(4):
+            time.sleep(0.3)
+            self.run(["xdotool", "mousemove", str(x), str(y), "click", "3"])
+            try:
+                menu = wait_for(self.menu_window, 2, "the tray menu")
+            except FlowFailed:
+                continue
+            # Let the popup take the keyboard before anything is typed into it.
+            time.sleep(0.3)
+            return menu
+        raise FlowFailed("the tray menu did not open after four clicks on the icon")
 
     def choose(self, item):
         self.open_menu()
