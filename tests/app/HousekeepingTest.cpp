@@ -201,8 +201,7 @@ TEST(RemoveCompanionData, RemoveStopsTheDaemonDeletesBothFoldersAndQuits) {
     companion.expectOthersUntouched();
 
     // The daemon got its signal; its exit brings no restart.
-    ASSERT_TRUE(env.queue->waitForPost());
-    EXPECT_FALSE(companion.daemon->isRunning());
+    ASSERT_TRUE(env.queue->runUntil([&] { return !companion.daemon->isRunning(); }));
     env.queue->advance(60);
     EXPECT_FALSE(companion.delegate->daemon);
     EXPECT_FALSE(fs::exists(env.appSupport()));
@@ -243,8 +242,7 @@ TEST(RemoveCompanionData, NothingComesBackAfterTheReferenceDaemonExits) {
 
     env.ui->expectAlert("Remove companion data?");
     delegate->removeCompanionData();
-    ASSERT_TRUE(env.queue->waitForPost());
-    EXPECT_FALSE(daemon->isRunning());
+    ASSERT_TRUE(env.queue->runUntil([&] { return !daemon->isRunning(); }));
     delegate->waitForPortToClose();
     EXPECT_FALSE(fs::exists(env.appSupport()));
     EXPECT_FALSE(fs::exists(env.logDir()));

@@ -29,7 +29,8 @@ bool runUntil(ManualMainQueue& queue, const std::function<bool()>& done, double 
         if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
-        queue.waitForPost(0.05);
+        queue.runPosted();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
 }

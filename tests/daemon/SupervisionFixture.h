@@ -36,7 +36,11 @@ class Supervision : public ::testing::Test {
     int launchedAndRunning() const { return delegate->daemon && delegate->daemon->isRunning(); }
 
     // Waits for the main-queue task of a daemon's exit and runs it.
-    void awaitExit() { ASSERT_TRUE(env.queue->waitForPost()) << "no exit reported"; }
+    void awaitExit() {
+        const auto before = exitsHandled;
+        ASSERT_TRUE(env.queue->runUntil([&] { return exitsHandled > before; })) << "no exit";
+    }
+    int exitsHandled = 0;
 
     TestEnvironment env;
     std::shared_ptr<CompanionAppDelegate> delegate = env.makeDelegate();

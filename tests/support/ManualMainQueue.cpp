@@ -87,15 +87,18 @@ void ManualMainQueue::advance(double seconds) {
     runPosted();
 }
 
-bool ManualMainQueue::waitForPost(double timeoutSeconds) {
-    {
+bool ManualMainQueue::runUntil(const std::function<bool()>& condition, double limitSeconds) {
+    const auto limit = std::chrono::steady_clock::now() + Seconds(limitSeconds);
+    for (;;) {
+        runPosted();
+        if (condition()) {
+            return true;
+        }
         std::unique_lock lock(mutex_);
-        if (!posted_.wait_for(lock, Seconds(timeoutSeconds), [this] { return !posts_.empty(); })) {
+        if (!posted_.wait_until(lock, limit, [this] { return !posts_.empty(); })) {
             return false;
         }
     }
-    runPosted();
-    return true;
 }
 
 void ManualMainQueue::setWallClock(WallClock::time_point now) {

@@ -12,7 +12,7 @@ namespace companion::testing {
 
 // A main queue on a virtual clock. Tasks run only when the test says so: runPosted() runs what
 // was posted, advance() moves both clocks and runs due timers in deadline order, and
-// waitForPost() lets a real worker thread (a child's exit, an HTTP completion) hand its post over.
+// runUntil() lets real worker threads (a child's exit, an HTTP completion) hand its post over.
 class ManualMainQueue : public MainQueue {
   public:
     ManualMainQueue();
@@ -26,9 +26,10 @@ class ManualMainQueue : public MainQueue {
     int runPosted();
     // Moves the clocks forward, running posted tasks and every timer that falls due on the way.
     void advance(double seconds);
-    // Waits in real time for at least one post from another thread, then runs what is posted.
-    // Answers false when nothing arrived in time.
-    bool waitForPost(double timeoutSeconds = 10.0);
+    // Runs posts as real worker threads (a child's exit, an HTTP completion) hand them over,
+    // until the condition holds. The limit only keeps a broken test from hanging: the wait is
+    // for the event, however slow the machine. Answers whether the condition came true.
+    bool runUntil(const std::function<bool()>& condition, double limitSeconds = 60.0);
     // Sets the wall clock alone, as when the user changes the system time.
     void setWallClock(WallClock::time_point now);
 
