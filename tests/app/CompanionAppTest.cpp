@@ -108,7 +108,7 @@ TEST(StatusMenu, FollowsTheDaemonTheCaptureHelperAndTheLoginItem) {
     expectMenu("Companion Stopped", "on", "Start Companion", startCapture);
     s.delegate->startDaemon();  // replaces it
     s.awaitExits(1);
-    EXPECT_TRUE(s.delegate->daemon != first && s.delegate->daemonRestartFailures.size() == 1);
+    ASSERT_TRUE(s.delegate->daemon && s.delegate->daemon->isRunning()) << "not replaced";
 
     s.env.loginItem->currentStatus = LoginItemStatus::NotFound;
     s.delegate->daemon->terminate();  // the daemon ends on its own
