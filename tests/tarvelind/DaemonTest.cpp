@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <deque>
 #include <nlohmann/json.hpp>
 #include <regex>
 
@@ -144,7 +145,7 @@ TEST_F(RunningDaemon, KeepsThePairingFileWholeAndPrivateAndTheStoreAcrossARestar
 
 TEST(LanWatcher, StoresEachChangeOnceAndGivesUpWhenTheStoreFails) {
     // The network as successive polls find it, each with the events its change gives.
-    std::vector<tarvelind::LanView> views(1);
+    std::deque<tarvelind::LanView> views(1);  // each view starts as a copy of the one before
     std::vector<std::string> changes;
     auto poll = [&](const std::string& events) -> tarvelind::LanView& {
         changes.push_back(events);
