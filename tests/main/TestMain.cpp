@@ -1,16 +1,21 @@
 // The entry of every test executable. Each test process gets a network stack of its own before
 // any test runs: port 50051 is then always free, whatever else runs on the machine, tests that
 // start the real daemon can run side by side, and a test may give the loopback interface an
-// address that exists nowhere else.
+// address that exists nowhere else. Whatever a test started and left behind (a daemon that a
+// failed test never stopped, a helper that its shell orphaned) ends with the test process.
 #include <gtest/gtest.h>
 #include <net/if.h>
 #include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "main/PrivateNetwork.h"
@@ -36,6 +41,21 @@ std::string enterPrivateNetwork() {
     return up ? std::string() : std::string("bringing up loopback: ") + std::strerror(error);
 }
 
+// Orphans come to this process (it is their subreaper), so its children are all that is left.
+void endLeftoverChildren() {
+    const std::string parent = " " + std::to_string(::getpid()) + " ";
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+        std::string stat;
+        std::getline(std::ifstream(entry.path() / "stat"), stat);
+        // "pid (name) state ppid ...": the name may hold anything but ends at the last ')'.
+        const auto close = stat.rfind(')');
+        if (close != std::string::npos && stat.compare(close + 2 + 1, parent.size(), parent) == 0) {
+            ::kill(std::stoi(entry.path().filename()), SIGKILL);
+        }
+    }
+}
+
 }  // namespace
 
 const std::string& privateNetworkProblem() { return problem; }
@@ -43,5 +63,8 @@ const std::string& privateNetworkProblem() { return problem; }
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     problem = enterPrivateNetwork();
-    return RUN_ALL_TESTS();
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    const int status = RUN_ALL_TESTS();
+    endLeftoverChildren();
+    return status;
 }
