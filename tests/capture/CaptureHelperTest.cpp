@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "capture/AdminShell.h"
 #include "capture/CaptureHelperScript.h"
 #include "capture/CaptureHelperStop.h"
 #include "capture/ShellQuoting.h"
@@ -17,9 +16,7 @@ namespace fs = std::filesystem;
 
 TEST(ShellQuoted, StandsForExactlyTheTextInARealShell) {
     const std::pair<std::string, std::string> cases[] = {
-        {"", "''"},
-        {"/a b/it's o'k", R"('/a b/it'\''s o'\''k')"},
-        {"$a \"\\`x`\n;", "'$a \"\\`x`\n;'"}};
+        {"", "''"}, {"/a b/it's o'k $a\"\\`x`\n;", "'/a b/it'\\''s o'\\''k $a\"\\`x`\n;'"}};
     std::string command = "printf '[%s]'", expected;
     for (const auto& [text, quoted] : cases) {
         EXPECT_EQ(shellQuoted(text), quoted);
@@ -28,28 +25,6 @@ TEST(ShellQuoted, StandsForExactlyTheTextInARealShell) {
     }
     EXPECT_EQ(PosixToolRunner().run("/bin/sh", {"-c", command}, ToolErrorOutput::Discard).output,
               expected);
-}
-
-// pkexec runs what it is given when the command line is right; osascript shows what it got.
-TEST(AdminShellRunner, CommandLinesAndOutcomes) {
-    TemporaryFolder folder;
-    writeScript(folder.path() / "pkexec", "[ \"$# $1 $2\" = '3 /bin/sh -c' ] && exec \"$@\"");
-    writeScript(folder.path() / "osascript", "printf '%s\\n' \"$@\" >&2; exit 1");
-    auto tools = std::make_shared<PosixToolRunner>();
-    EXPECT_EQ(OsascriptAdminShellRunner(tools, folder.path() / "osascript").run("a\"\\b\nc\r").text,
-              "-e\ndo shell script \"a\\\"\\\\b\\nc\r\" with administrator privileges");
-    const std::string failed = kAdminRequestFailedText;
-    const std::pair<std::string, std::optional<std::string>> cases[] = {
-        {"echo dropped", std::nullopt},
-        {"printf ' \\n'; exit 1", failed},
-        {"printf '\\377'; exit 1", failed},
-        {"kill -KILL $$", failed},
-        {"echo; echo out\necho err >&2; exit 2", "out\nerr"}};
-    for (const auto& [command, failure] : cases) {
-        const auto result = PkexecAdminShellRunner(tools, folder.path() / "pkexec").run(command);
-        EXPECT_EQ(result.isSuccess() ? std::nullopt : std::optional(result.text), failure)
-            << command;
-    }
 }
 
 TEST(CaptureHelperScript, QuotesEveryValueWhole) {
@@ -93,13 +68,15 @@ rm -f "$pid_file"
 exit "$status")script");
 }
 
-// The administrator is a pkexec that runs requests as the test's user, or refuses them once
-// pkexec.refuse exists. The fake display checks each alert's message, the tests its details.
+// The administrator runs requests as the test's user unless pkexec.refuse exists. The fake
+// display checks each alert's message, the tests its details.
 class CaptureHelper : public ::testing::Test {
   protected:
     void SetUp() override {
         const fs::path pkexec = env.home.path() / "pkexec";
-        writeScript(pkexec, "[ -e \"$0.refuse\" ] || exec \"$@\"\necho No >&2; exit 1");
+        writeScript(pkexec,
+                    "[ -e \"$0.refuse\" ] || [ \"$# $1 $2\" != '3 /bin/sh -c' ] || exec "
+                    "\"$@\"\necho No >&2; exit 1");
         env.adminShellRunner =
             std::make_shared<PkexecAdminShellRunner>(std::make_shared<PosixToolRunner>(), pkexec);
         env.installDaemonScript("exec sleep 30");
@@ -108,21 +85,16 @@ class CaptureHelper : public ::testing::Test {
     }
     void TearDown() override { delegate->stopDaemonProcess(false); }
 
-    // Chooses "Start Helper", lets the delay pass and runs what the administrator's answer
-    // brings: the later check, or the alert expected and the lightweight daemon back.
-    void startHelper(const char* answerAlert = nullptr) {
+    // Chooses "Start Helper" and runs until the administrator's answer has been dealt with.
+    void startHelper(std::string answerAlert = "") {
         env.ui->expectAlert("Start packet capture helper?");
-        if (answerAlert) {
-            env.ui->expectAlert(answerAlert);
-        }
         delegate->startCaptureHelper();
-        EXPECT_EQ(env.ui->alerts.back().buttons,
-                  (std::vector<std::string>{"Start Helper", "Cancel"}));
-        EXPECT_EQ(env.ui->alerts.back().informativeText,
+        EXPECT_EQ(detail(),
                   "This temporarily replaces the lightweight watcher with the pcap-enabled "
                   "companion. macOS will ask for administrator approval because packet capture "
                   "needs elevated network access.");
         EXPECT_NEAR(env.queue->nextTimerDelay().value_or(0), 1.2, 1e-9);
+        env.ui->expectAlert(answerAlert);
         env.queue->advance(1.2);
         ASSERT_TRUE(
             env.queue->runUntil([&] { return env.queue->pendingTimers() || daemonRuns(); }));
@@ -136,16 +108,28 @@ class CaptureHelper : public ::testing::Test {
     std::shared_ptr<CompanionAppDelegate> delegate;
 };
 
-TEST_F(CaptureHelper, SwapsToTheCaptureDaemonAndBack) {
+TEST_F(CaptureHelper, AdministratorRequestsReportTheToolsOutcome) {
+    writeScript(env.home.path() / "osascript", "printf '%s\\n' \"$@\" >&2; exit 1");
+    EXPECT_EQ(OsascriptAdminShellRunner(std::make_shared<PosixToolRunner>(),
+                                        env.home.path() / "osascript")
+                  .run("a\"\\b\nc\r")
+                  .text,
+              "-e\ndo shell script \"a\\\"\\\\b\\nc\r\" with administrator privileges");
+    EXPECT_TRUE(env.adminShellRunner->run("echo dropped").isSuccess());
+    EXPECT_EQ(env.adminShellRunner->run("printf ' \\n'; kill -KILL $$").text,
+              "The administrator request was cancelled or failed.");
+}
+
+// The real capture daemon stays until stopped; one that exits at once brings the daemon back.
+TEST_F(CaptureHelper, SwapsToTheCaptureDaemonOnlyWhileItStays) {
     REQUIRE_PRIVATE_NETWORK();
     env.installReferenceDaemon();
     delegate->startDaemon();
-    // Stopped before it listens, the daemon could still take the port from its successor.
+    // Stopped before it listens, a daemon could still take the port from its successor.
     ASSERT_TRUE(waitUntil([&] { return delegate->isPortListening(); }));
-    startHelper();
-    ASSERT_TRUE(
-        waitUntil([&] { return delegate->captureHelperPID() && delegate->isPortListening(); }));
-    env.ui->expectAlert("Packet capture helper started");
+    startHelper("Packet capture helper started");
+    // Asked while the script has forked but not yet started the daemon, the PID would look stale.
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(pidFile()) && delegate->isPortListening(); }));
     env.queue->advance(1.5);
     EXPECT_EQ(detail(),
               "Capture & explain can now run from the iPhone. Choose Stop Packet Capture Helper "
@@ -153,17 +137,13 @@ TEST_F(CaptureHelper, SwapsToTheCaptureDaemonAndBack) {
     delegate->perform(Command::StopDaemon);
     ASSERT_TRUE(env.queue->runUntil([&] { return daemonRuns(); }));
     EXPECT_FALSE(fs::exists(pidFile()));
-    EXPECT_TRUE(waitUntil([&] { return delegate->isPortListening(); }));
-}
 
-TEST_F(CaptureHelper, ACaptureDaemonThatExitsAtOnceBringsTheDaemonBack) {
     writeScript(captureDaemon(), "exit 3");
-    delegate->startDaemon();
-    startHelper();
+    ASSERT_TRUE(waitUntil([&] { return delegate->isPortListening(); }));
+    startHelper("Packet capture helper did not stay running");
     EXPECT_NEAR(env.queue->nextTimerDelay().value_or(0), 1.5, 1e-9);
     const fs::path log = env.logDir() / "Orvane Pelix Capture Helper.log";
     ASSERT_TRUE(waitUntil([&] { return readFile(log).ends_with("status 3\n"); }));
-    env.ui->expectAlert("Packet capture helper did not stay running");
     env.queue->advance(1.5);
     EXPECT_EQ(
         detail(),
@@ -191,15 +171,14 @@ TEST_F(CaptureHelper, RefusedRequestsChangeNothing) {
 }
 
 TEST_F(CaptureHelper, StopKillsACaptureDaemonThatIgnoresTerm) {
-    const std::string signals = captureDaemon().string() + ".signals";
-    writeScript(
-        captureDaemon(),
-        "trap 'echo TERM >> \"$0.signals\"' TERM\n: > \"$0.signals\"\nwhile :; do sleep 0.1; done");
-    auto daemon = startChild(captureDaemon());
+    const std::string signals = (env.home.path() / "signals").string();
+    const std::string script =
+        "trap 'echo TERM >> \"$0\"' TERM; : > \"$0\"; while :; do sleep 0.1; done";
+    auto daemon = startChild("/bin/sh", {"-c", script, signals});
     ASSERT_TRUE(waitUntil([&] { return fs::exists(signals); }));
-    const auto pid = daemon->processIdentifier();
-    writeFile(pidFile(), std::to_string(pid) + "\n");
-    EXPECT_TRUE(env.adminShellRunner->run(captureHelperStopCommand(pid, pidFile())).isSuccess());
+    writeFile(pidFile(), std::to_string(daemon->processIdentifier()) + "\n");
+    const auto stop = captureHelperStopCommand(daemon->processIdentifier(), pidFile());
+    EXPECT_TRUE(env.adminShellRunner->run(stop).isSuccess());
     EXPECT_TRUE(waitUntil([&] { return !daemon->isRunning(); }));
     EXPECT_EQ(readFile(signals), "TERM\n");
     EXPECT_FALSE(fs::exists(pidFile()));

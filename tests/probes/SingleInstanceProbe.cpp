@@ -1,5 +1,5 @@
-// Stands in for the companion in the tests of the reopen hand-over: the same guard, claimed the
-// way the companion claims it, with a line on standard output for each thing that happens.
+// Stands in for the companion in the reopen tests with the same guard, claimed the same way. A
+// launch that hands over ends quietly; the one that runs ends after the reopens its argument asks.
 #include <QApplication>
 #include <iostream>
 
@@ -10,10 +10,15 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     SingleInstance instance;
     if (const auto claim = instance.claim(); claim != SingleInstance::Claim::Running) {
-        std::cout << (claim == SingleInstance::Claim::HandedOver ? "handed over\n" : "no answer\n");
-        return 0;
+        return claim == SingleInstance::Claim::HandedOver ? 0 : 1;
     }
-    instance.setReopenHandler([](bool) { std::cout << "reopen" << std::endl; });
+    int reopensLeft = argc > 1 ? std::atoi(argv[1]) : 0;
+    instance.setReopenHandler([&reopensLeft](bool) {
+        std::cout << "reopen" << std::endl;
+        if (--reopensLeft == 0) {
+            QApplication::quit();
+        }
+    });
     std::cout << "running" << std::endl;
     return QApplication::exec();
 }
