@@ -1,5 +1,5 @@
 // Stands in for the companion in the reopen tests with the same guard, claimed the same way. A
-// launch that hands over ends quietly; the one that runs ends after the reopens its argument asks.
+// launch that hands over ends quietly; the one that runs ends after its first reopen.
 #include <QApplication>
 #include <iostream>
 
@@ -12,12 +12,9 @@ int main(int argc, char** argv) {
     if (const auto claim = instance.claim(); claim != SingleInstance::Claim::Running) {
         return claim == SingleInstance::Claim::HandedOver ? 0 : 1;
     }
-    int reopensLeft = argc > 1 ? std::atoi(argv[1]) : 0;
-    instance.setReopenHandler([&reopensLeft](bool) {
+    instance.setReopenHandler([](bool) {
         std::cout << "reopen" << std::endl;
-        if (--reopensLeft == 0) {
-            QApplication::quit();
-        }
+        QApplication::quit();
     });
     std::cout << "running" << std::endl;
     return QApplication::exec();
