@@ -91,6 +91,7 @@ class CaptureHelper : public ::testing::Test {
                   "This temporarily replaces the lightweight watcher with the pcap-enabled "
                   "companion. macOS will ask for administrator approval because packet capture "
                   "needs elevated network access.");
+        EXPECT_NEAR(env.queue->nextTimerDelay().value_or(0), 1.2, 1e-9);
         env.ui->expectAlert(answerAlert);
         env.queue->advance(1.2);
         ASSERT_TRUE(env.queue->runUntil([&] { return env.queue->pendingTimers() || daemonUp(); }));
@@ -133,7 +134,7 @@ TEST_F(CaptureHelper, SwapsToTheCaptureDaemonOnlyWhileItStays) {
     EXPECT_TRUE(daemonUp());
 }
 
-TEST_F(CaptureHelper, RefusedRequestsChangeNothing) {
+TEST_F(CaptureHelper, ARefusedRequestLeavesTheLightweightDaemonAndNoStalePidFile) {
     writeFile(env.home.path() / "pkexec.refuse", "");
     writeScript(captureDaemon(), "exit 0");
     writeFile(pidFile(), "left behind\n");
