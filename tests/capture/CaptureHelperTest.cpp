@@ -84,7 +84,7 @@ class CaptureHelper : public ::testing::Test {
     }
     void TearDown() override { delegate->stopDaemonProcess(false); }
 
-    void startHelper(std::string answerAlert = "") {
+    void startHelper(const std::string& answerAlert) {
         env.ui->expectAlert("Start packet capture helper?");
         delegate->startCaptureHelper();
         EXPECT_EQ(detail(),
