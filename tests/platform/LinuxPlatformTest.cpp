@@ -1,114 +1,131 @@
-#include <arpa/inet.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <csignal>
+#include <future>
 
+#include "main/PrivateNetwork.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/XdgLoginItem.h"
+#include "platform/posix/CurlHttpClient.h"
+#include "platform/posix/PosixProcessLauncher.h"
+#include "platform/posix/PosixToolRunner.h"
 #include "support/TestEnvironment.h"
 
 namespace companion::testing {
 namespace {
 
-TEST(SocketTable, FindsOnlyListeningSocketsOnThePort) {
-    const std::string header =
-        "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid\n";
-    struct Case {
-        const char* name;
-        std::string rows;
-        unsigned port;
-        bool listens;
-    } cases[] = {
-        {"listening v4", "   0: 0100007F:C383 00000000:0000 0A 00000000:00000000 00:00000000 0\n",
-         50051, true},
-        {"listening on all", "   0: 00000000:C383 00000000:0000 0A 0:0 0:0 0\n", 50051, true},
-        {"listening v6",
-         "   0: 00000000000000000000000001000000:C383 00000000000000000000000000000000:0000 0A "
-         "0:0 0:0 0\n",
-         50051, true},
-        {"established only", "   0: 0100007F:C383 0100007F:D431 01 0:0 0:0 0\n", 50051, false},
-        {"remote end on the port", "   0: 0100007F:D431 0100007F:C383 0A 0:0 0:0 0\n", 50051,
-         false},
-        {"other port", "   0: 0100007F:C384 00000000:0000 0A 0:0 0:0 0\n", 50051, false},
-        {"empty table", "", 50051, false},
-        {"garbage", "nonsense\n\n   0: 0100007F:ZZZZ 00000000:0000 0A\n", 50051, false},
+using ::testing::HasSubstr;
+
+TEST(ProcessLauncher, ReportsEachExitOnceAndNeverSignalsARecycledId) {
+    ManualMainQueue queue;
+    std::vector<std::shared_ptr<ChildProcess>> ended;
+    const auto launch = [&](const char* program) {
+        return std::get<0>(PosixProcessLauncher().launch(
+            {program, {"9"}, "/dev/null"},
+            [&](const auto& process) { queue.post([&, process] { ended.push_back(process); }); }));
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(socketTableListensOn(header + c.rows, c.port), c.listens) << c.name;
-    }
+    const auto first = launch("/bin/false");
+    ASSERT_TRUE(queue.runUntil([&] { return !ended.empty(); }));
+    // Blocked in the newcomer, a stray SIGTERM stays pending where /proc shows it.
+    sigset_t term{};
+    sigaddset(&term, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &term, nullptr);
+    writeFile("/proc/sys/kernel/ns_last_pid", std::to_string(first->processIdentifier() - 1));
+    const auto second = launch("/bin/sleep");
+    pthread_sigmask(SIG_UNBLOCK, &term, nullptr);
+    const auto pid = std::to_string(second->processIdentifier());
+    EXPECT_EQ(second->processIdentifier(), first->processIdentifier());
+    first->terminate();
+    EXPECT_THAT(readFile("/proc/" + pid + "/status"), HasSubstr("ShdPnd:\t0000000000000000"));
+    ::kill(second->processIdentifier(), SIGKILL);
+    ASSERT_TRUE(queue.runUntil([&] { return ended.size() >= 2; }));
+    EXPECT_EQ(ended, (std::vector{first, second}));
 }
 
-struct Socket {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    ~Socket() { ::close(fd); }
-};
-
-std::string boundPort(Socket& socket) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(socket.fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(socket.fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return std::to_string(ntohs(address.sin_port));
-}
-
-TEST(PortProbe, SeesARealListeningSocketAndNotABoundOrClosedOne) {
-    ProcNetPortProbe probe;
-    std::string port;
-    {
-        Socket socket;
-        port = boundPort(socket);
-        EXPECT_FALSE(probe.isListening(port)) << "bound but not listening";
-        ASSERT_EQ(::listen(socket.fd, 1), 0);
-        EXPECT_TRUE(probe.isListening(port));
-    }
-    EXPECT_FALSE(probe.isListening(port));
-    for (const char* bad : {"", "port", "70000", "-1", "50051 "}) {
-        EXPECT_FALSE(probe.isListening(bad)) << bad;
-    }
-}
-
-TEST(ProcessProbe, NamesTheProgramByItsFirstArgument) {
-    using namespace std::string_literals;
-    EXPECT_EQ(programNameFromCmdline("/opt/x y/tarvelind-pcap-darwin-arm64\0-allow-capture\0"s),
-              "tarvelind-pcap-darwin-arm64");
-    EXPECT_EQ(programNameFromCmdline("sleep\0" "60\0"s), "sleep");
-    EXPECT_EQ(programNameFromCmdline(""), std::nullopt);
-
-    auto child = startChild("/bin/sleep", {"30"});
-    LinuxProcessProbe probe;
-    // The name can lag a moment behind the start on a busy machine.
-    EXPECT_TRUE(waitUntil([&] { return probe.programName(child->processIdentifier()) == "sleep"; }));
-    EXPECT_EQ(probe.probe(child->processIdentifier()), ProcessProbeResult::Alive);
-    child->terminate();
-    ASSERT_TRUE(waitUntil([&] { return !child->isRunning(); }));
-    EXPECT_EQ(probe.probe(child->processIdentifier()), ProcessProbeResult::NoSuchProcess);
-}
-
-TEST(XdgDirectories, FollowTheEnvironmentAndIgnoreRelativeValues) {
-    struct Case {
-        const char* data;
-        const char* state;
-        std::string expectedData;
-        std::string expectedState;
-    } cases[] = {
-        {"/x/data", "/x/state", "/x/data", "/x/state"},
-        {nullptr, nullptr, "/home/someone/.local/share", "/home/someone/.local/state"},
-        {"relative", "", "/home/someone/.local/share", "/home/someone/.local/state"},
+TEST(ToolRunner, ReportsStatusAndDrainedOutput) {
+    const auto run = [](const std::string& script) {
+        return PosixToolRunner().run("/bin/sh", {"-c", script}, ToolErrorOutput::Discard);
     };
-    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    ::setenv("HOME", "/home/someone", 1);
-    for (const auto& c : cases) {
-        c.data ? ::setenv("XDG_DATA_HOME", c.data, 1) : ::unsetenv("XDG_DATA_HOME");
-        c.state ? ::setenv("XDG_STATE_HOME", c.state, 1) : ::unsetenv("XDG_STATE_HOME");
-        XdgDirectories directories;
-        EXPECT_EQ(directories.applicationSupportDirectory(), c.expectedData);
-        EXPECT_EQ(directories.libraryDirectory(), c.expectedState);
+    // Far more on both streams than a pipe holds.
+    const auto large =
+        run("head -c 8000000 /dev/zero | tr '\\0' e >&2 & head -c 8000000 /dev/zero | tr '\\0' o");
+    EXPECT_TRUE(large.succeeded() && large.output == std::string(8'000'000, 'o'));
+    // Children reaped behind the runner's back leave a wait that fails: no success.
+    const auto previous = std::signal(SIGCHLD, SIG_IGN);
+    EXPECT_FALSE(run("exit 0").succeeded());
+    std::signal(SIGCHLD, previous);
+}
+
+TEST(CurlHttpClient, DeliversTheStatusOnAWorkerPastAnyProxy) {
+    REQUIRE_PRIVATE_NETWORK();
+    httplib::Server server;
+    server.Post("/", [](const auto&, auto& response) { response.status = 201; });
+    ASSERT_TRUE(server.bind_to_port("127.0.0.1", 50051));
+    std::thread serving([&] { server.listen_after_bind(); });
+    ScopedEnvironment proxy("http_proxy", "http://127.0.0.1:9");
+    const auto send = [](const std::string& port) {
+        auto done = std::make_shared<std::promise<std::pair<HttpOutcome, std::thread::id>>>();
+        CurlHttpClient().send({.url = "http://127.0.0.1:" + port, .method = "POST"},
+                              [done](auto outcome) {
+                                  done->set_value({outcome, std::this_thread::get_id()});
+                              });
+        return done->get_future().get();
+    };
+    const auto [answered, worker] = send("50051");
+    EXPECT_EQ(answered.status, 201);
+    EXPECT_NE(worker, std::this_thread::get_id());
+    EXPECT_THAT(send("50052").first.error, ::testing::Optional(::testing::MatchesRegex(
+                                               "Failed to connect to 127.0.0.1 port 50052 after "
+                                               "[0-9]+ ms: Couldn't connect to server")));
+    server.stop();
+    serving.join();
+}
+
+TEST(PortProbe, ReadsListenersOfEitherFamilyFromTheSocketTables) {
+    for (const auto& [row, listens] : {std::pair{"0: 0100007F:C383 00000000:0000 0A", true},
+                                       {"0: 0100007F:C383 0100007F:D431 01", false},
+                                       {"0: 0100007F:D431 0100007F:C383 0A", false}}) {
+        EXPECT_EQ(socketTableListensOn(std::string("sl local rem st\n") + row, 50051), listens);
     }
-    ::setenv("HOME", savedHome.c_str(), 1);
-    ::unsetenv("XDG_DATA_HOME");
-    ::unsetenv("XDG_STATE_HOME");
+    REQUIRE_PRIVATE_NETWORK();
+    const auto probed = [](auto address, bool listening) {
+        const auto* at = reinterpret_cast<const sockaddr*>(&address);
+        const int fd = ::socket(at->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0), on = 1;
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+        EXPECT_TRUE(::bind(fd, at, sizeof address) == 0 && (!listening || ::listen(fd, 1) == 0));
+        const bool seen = ProcNetPortProbe().isListening("50051");
+        ::close(fd);
+        return seen;
+    };
+    const sockaddr_in v4{
+        .sin_family = AF_INET, .sin_port = htons(50051), .sin_addr = {htonl(INADDR_LOOPBACK)}};
+    EXPECT_TRUE(probed(v4, true));
+    EXPECT_FALSE(probed(v4, false));
+    EXPECT_TRUE(probed(sockaddr_in6{.sin6_family = AF_INET6, .sin6_port = htons(50051)}, true));
+}
+
+TEST(XdgDirectories, FollowTheEnvironmentButNotRelativeValues) {
+    ScopedEnvironment h("HOME", "/h"), d("XDG_DATA_HOME", "/d"), s("XDG_STATE_HOME", "s");
+    EXPECT_EQ(XdgDirectories().applicationSupportDirectory(), "/d");
+    EXPECT_EQ(XdgDirectories().libraryDirectory(), "/h/.local/state");
+}
+
+TEST(XdgLoginItem, StatusFollowsTheEntry) {
+    TemporaryFolder home;
+    ScopedEnvironment config("XDG_CONFIG_HOME", home.path().string());
+    const auto program = home.path() / "O $H`x`\"\\%/companion",
+               entry = home.path() / "autostart/orvane-pelix-companion.desktop";
+    writeScript(program, "exit 0");
+    XdgLoginItem item(program);
+    ASSERT_EQ(item.registerItem(), std::nullopt);
+    EXPECT_EQ(item.status(), LoginItemStatus::Enabled);
+    EXPECT_THAT(readFile(entry), HasSubstr("Exec=\"" + home.path().string() +
+                                           R"(/O \\$H\\`x\\`\\"\\\\%%/companion")"));
+    writeFile(entry, readFile(entry) + "Hidden=true\n");
+    EXPECT_EQ(item.status(), LoginItemStatus::RequiresApproval);
+    EXPECT_EQ(XdgLoginItem(home.path() / "missing").status(), LoginItemStatus::NotFound);
 }
 
 }  // namespace
