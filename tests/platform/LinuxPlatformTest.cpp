@@ -35,11 +35,11 @@ TEST(ProcessLauncher, ReportsEachExitOnceAndNeverSignalsARecycledId) {
     pthread_sigmask(SIG_BLOCK, &term, nullptr);
     // Tests running beside this one may take the number first: try again a few times.
     std::vector<std::shared_ptr<ChildProcess>> launched{first};
-    for (int attempt = 0; attempt < 20 && launched.back()->processIdentifier() !=
-                                              first->processIdentifier(); ++attempt) {
+    do {
         std::ofstream("/proc/sys/kernel/ns_last_pid") << first->processIdentifier() - 1;
         launched.push_back(launch("/bin/sleep"));
-    }
+    } while (launched.back()->processIdentifier() != first->processIdentifier() &&
+             launched.size() < 20);
     pthread_sigmask(SIG_UNBLOCK, &term, nullptr);
     const auto second = launched.back();
     const auto pid = std::to_string(second->processIdentifier());
