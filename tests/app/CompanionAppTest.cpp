@@ -11,8 +11,6 @@
 namespace companion::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
 // Scripted process answers, and the real socket table read with a count.
 struct Probes : ProcessProbe, ProcNetPortProbe {
     ProcessProbeResult probe(long long) const override { return result; }
@@ -115,7 +113,7 @@ TEST(StatusMenu, FollowsTheDaemonTheCaptureHelperAndTheLoginItem) {
     s.awaitExits(2);
     expectMenu("Companion Stopped", "off", "Start Companion", startCapture);
     s.delegate->toggleOpenAtLogin();
-    const auto helper = startFakeCaptureHelper(s.env);  // keeps the lightweight daemon off
+    const auto helper = s.env.startFakeCaptureHelper();  // keeps the lightweight daemon off
     s.delegate->startDaemon();
     expectMenu("Packet Capture Helper Running", "on", "Start Companion",
                "Stop Packet Capture Helper [] capStop");

@@ -12,8 +12,6 @@
 namespace companion::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
 TEST(ShellQuoted, StandsForExactlyTheTextInARealShell) {
     const std::pair<std::string, std::string> cases[] = {
         {"", "''"}, {"/a b/it's o'k $a\"\\`x`\n;", "'/a b/it'\\''s o'\\''k $a\"\\`x`\n;'"}};
@@ -94,7 +92,8 @@ class CaptureHelper : public ::testing::Test {
         EXPECT_NEAR(env.queue->nextTimerDelay().value_or(0), 1.2, 1e-9);
         env.ui->expectAlert(answerAlert);
         env.queue->advance(1.2);
-        ASSERT_TRUE(env.queue->runUntil([&] { return env.queue->pendingTimers() || daemonUp(); }));
+        ASSERT_TRUE(env.queue->runUntil(
+            [&] { return static_cast<bool>(env.queue->nextTimerDelay()) || daemonUp(); }));
     }
     std::string detail() const { return env.ui->alerts.back().informativeText; }
     bool daemonUp() const { return delegate->daemon && delegate->daemon->isRunning(); }

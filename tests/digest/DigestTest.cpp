@@ -8,7 +8,6 @@
 namespace companion::testing {
 namespace {
 
-namespace fs = std::filesystem;
 using Snapshot = CompanionDigestSnapshot;
 
 const Snapshot kUnreadable{"Could not read companion history",

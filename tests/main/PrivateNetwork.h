@@ -8,7 +8,7 @@ const std::string& privateNetworkProblem();
 
 // For tests that bind port 50051 or change the network: they skip, saying why, where the
 // namespace could not be had.
-#define REQUIRE_PRIVATE_NETWORK()                                              \
-    if (!privateNetworkProblem().empty()) {                                    \
+#define REQUIRE_PRIVATE_NETWORK()                                               \
+    if (!privateNetworkProblem().empty()) {                                     \
         GTEST_SKIP() << "needs a private network: " << privateNetworkProblem(); \
     }

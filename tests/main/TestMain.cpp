@@ -7,8 +7,8 @@
 #include <net/if.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -58,7 +58,9 @@ void endLeftoverChildren() {
 
 }  // namespace
 
-const std::string& privateNetworkProblem() { return problem; }
+const std::string& privateNetworkProblem() {
+    return problem;
+}
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,7 +1,6 @@
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -14,77 +13,165 @@
 
 namespace companion::testing {
 
-namespace fs = std::filesystem;
+FakeUi::~FakeUi() {
+    for (const auto& [messageText, answer] : expected) {
+        ADD_FAILURE() << "expected alert never shown: " << messageText;
+    }
+}
+
+int FakeUi::runModal(const Alert& alert) {
+    alerts.push_back(alert);
+    if (expected.empty()) {
+        ADD_FAILURE() << "unexpected alert: " << alert.messageText << " / "
+                      << alert.informativeText;
+        return kAlertFirstButtonReturn;
+    }
+    const auto [messageText, answer] = expected.front();
+    expected.pop_front();
+    EXPECT_EQ(alert.messageText, messageText) << alert.informativeText;
+    return answer;
+}
+
+std::string FakeUi::shortTimeOfDay(std::chrono::system_clock::time_point instant) const {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(instant);
+    std::tm utc{};
+    char text[8];
+    std::strftime(text, sizeof text, "%H:%M", gmtime_r(&seconds, &utc));
+    return text;
+}
+
+struct ManualMainQueue::Timer : ScheduledTask {
+    explicit Timer(std::function<void()> task) : task(std::move(task)) {}
+    void cancel() override { cancelled = true; }
+    bool isCancelled() const override { return cancelled; }
+    std::function<void()> task;
+    bool cancelled = false;
+};
+
+void ManualMainQueue::post(std::function<void()> task) {
+    std::lock_guard lock(mutex);
+    posts.push_back(std::move(task));
+    posted.notify_all();
+}
+
+std::shared_ptr<ScheduledTask> ManualMainQueue::postAfter(Seconds delay,
+                                                          std::function<void()> task) {
+    auto timer = std::make_shared<Timer>(std::move(task));
+    std::lock_guard lock(mutex);
+    timers.emplace(monotonic + std::chrono::duration_cast<MonotonicClock::duration>(delay), timer);
+    return timer;
+}
+
+MonotonicClock::time_point ManualMainQueue::monotonicNow() const {
+    std::lock_guard lock(mutex);
+    return monotonic;
+}
+
+WallClock::time_point ManualMainQueue::wallNow() const {
+    std::lock_guard lock(mutex);
+    return wall;
+}
+
+void ManualMainQueue::runPosted() {
+    std::unique_lock lock(mutex);
+    while (!posts.empty()) {
+        auto task = std::move(posts.front());
+        posts.pop_front();
+        lock.unlock();
+        task();
+        lock.lock();
+    }
+}
+
+void ManualMainQueue::advance(double seconds) {
+    runPosted();
+    const auto end =
+        monotonicNow() + std::chrono::duration_cast<MonotonicClock::duration>(Seconds(seconds));
+    for (;;) {
+        std::unique_lock lock(mutex);
+        const auto next = timers.begin();
+        const bool due = next != timers.end() && next->first <= end;
+        wall += (due ? next->first : end) - monotonic;
+        monotonic = due ? next->first : end;
+        if (!due) {
+            return;
+        }
+        const auto timer = next->second;
+        timers.erase(next);
+        lock.unlock();
+        if (!timer->cancelled) {
+            timer->task();
+        }
+        runPosted();
+    }
+}
+
+bool ManualMainQueue::runUntil(const std::function<bool()>& condition, double limitSeconds) {
+    const auto limit = std::chrono::steady_clock::now() + Seconds(limitSeconds);
+    for (runPosted(); !condition(); runPosted()) {
+        std::unique_lock lock(mutex);
+        if (!posted.wait_until(lock, limit, [this] { return !posts.empty(); })) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void ManualMainQueue::setWallClock(WallClock::time_point now) {
+    std::lock_guard lock(mutex);
+    wall = now;
+}
+
+std::optional<double> ManualMainQueue::nextTimerDelay() const {
+    std::lock_guard lock(mutex);
+    for (const auto& [deadline, timer] : timers) {
+        if (!timer->cancelled) {
+            return Seconds(deadline - monotonic).count();
+        }
+    }
+    return std::nullopt;
+}
 
 TemporaryFolder::TemporaryFolder() {
     std::string pattern = (fs::temp_directory_path() / "companion-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) {
         throw std::runtime_error("cannot create a temporary folder");
     }
-    path_ = pattern;
+    folder = pattern;
 }
 
 TemporaryFolder::~TemporaryFolder() {
     std::error_code ignored;
     // A test may leave folders without write permission behind.
-    for (auto it = fs::recursive_directory_iterator(path_, ignored);
+    for (auto it = fs::recursive_directory_iterator(folder, ignored);
          it != fs::recursive_directory_iterator(); it.increment(ignored)) {
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     }
-    fs::remove_all(path_, ignored);
+    fs::remove_all(folder, ignored);
 }
 
-std::optional<std::string> ScriptedLoginItem::registerItem() {
-    ++registrations;
-    if (failure) {
-        return failure;
+ScopedEnvironment::ScopedEnvironment(std::string name, const std::string& value)
+    : name(std::move(name)) {
+    if (const char* was = std::getenv(this->name.c_str())) {
+        previous = was;
     }
-    currentStatus = LoginItemStatus::Enabled;
-    return std::nullopt;
-}
-
-std::optional<std::string> ScriptedLoginItem::unregisterItem() {
-    ++unregistrations;
-    if (failure) {
-        return failure;
-    }
-    currentStatus = LoginItemStatus::NotRegistered;
-    return std::nullopt;
-}
-
-ScopedEnvironment::ScopedEnvironment(std::string name, const std::optional<std::string>& value)
-    : name_(std::move(name)) {
-    if (const char* previous = std::getenv(name_.c_str())) {
-        previous_ = previous;
-    }
-    if (value) {
-        ::setenv(name_.c_str(), value->c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
+    ::setenv(this->name.c_str(), value.c_str(), 1);
 }
 
 ScopedEnvironment::~ScopedEnvironment() {
-    if (previous_) {
-        ::setenv(name_.c_str(), previous_->c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
+    previous ? ::setenv(name.c_str(), previous->c_str(), 1) : ::unsetenv(name.c_str());
 }
 
 void writeFile(const fs::path& file, const std::string& contents) {
     fs::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << contents;
-    if (!out) {
+    if (!(std::ofstream(file, std::ios::binary | std::ios::trunc) << contents)) {
         throw std::runtime_error("cannot write " + file.string());
     }
 }
 
 std::string readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
     std::ostringstream contents;
-    contents << in.rdbuf();
+    contents << std::ifstream(file, std::ios::binary).rdbuf();
     return contents.str();
 }
 
@@ -93,24 +180,15 @@ void writeScript(const fs::path& file, const std::string& body) {
     fs::permissions(file, fs::perms::owner_all);
 }
 
-TestEnvironment::TestEnvironment() : httpClient(std::make_shared<CurlHttpClient>()) {
-    fs::create_directories(resources());
-}
-
-void TestEnvironment::installDaemonScript(const std::string& body) {
-    writeScript(resources() / "tarvelind-darwin-arm64", body);
-}
-
-fs::path builtResources() {
-    const char* folder = std::getenv("COMPANION_TEST_RESOURCES");
-    return folder ? fs::path(folder) : fs::path(COMPANION_BUILT_RESOURCES);
-}
-
-void TestEnvironment::installReferenceDaemon() {
-    for (const char* name : {"tarvelind-darwin-arm64", "tarvelind-pcap-darwin-arm64"}) {
-        fs::copy_file(builtResources() / name, resources() / name,
-                      fs::copy_options::overwrite_existing);
+bool waitUntil(const std::function<bool()>& condition, double limitSeconds) {
+    const auto limit = std::chrono::steady_clock::now() + Seconds(limitSeconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= limit) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return true;
 }
 
 std::shared_ptr<ChildProcess> startChild(const fs::path& executable,
@@ -123,35 +201,40 @@ std::shared_ptr<ChildProcess> startChild(const fs::path& executable,
     return std::get<std::shared_ptr<ChildProcess>>(launched);
 }
 
-std::shared_ptr<ChildProcess> startFakeCaptureHelper(const TestEnvironment& env) {
-    const fs::path impostor = env.home.path() / "bin" / "tarvelind-pcap-darwin-arm64";
+void TestEnvironment::installDaemonScript(const std::string& body) {
+    writeScript(resources() / "tarvelind-darwin-arm64", body);
+}
+
+void TestEnvironment::installReferenceDaemon() {
+    for (const char* name : {"tarvelind-darwin-arm64", "tarvelind-pcap-darwin-arm64"}) {
+        fs::copy_file(fs::path(COMPANION_BUILT_RESOURCES) / name, resources() / name,
+                      fs::copy_options::overwrite_existing);
+    }
+}
+
+std::shared_ptr<ChildProcess> TestEnvironment::startFakeCaptureHelper() const {
+    const fs::path impostor = home.path() / "bin" / "tarvelind-pcap-darwin-arm64";
     fs::create_directories(impostor.parent_path());
     fs::copy_file("/bin/sleep", impostor, fs::copy_options::overwrite_existing);
     auto helper = startChild(impostor, {"60"});
-    writeFile(env.appSupport() / "capture-helper.pid",
-              std::to_string(helper->processIdentifier()) + "\n");
+    writeFile(appSupport() / "capture-helper.pid", std::to_string(helper->processIdentifier()));
     return helper;
 }
 
-bool waitUntil(const std::function<bool()>& condition, double timeoutSeconds) {
-    const auto deadline = std::chrono::steady_clock::now() + Seconds(timeoutSeconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+struct FixedDirectories : Directories {
+    FixedDirectories(fs::path data, fs::path library) : data(std::move(data)), library(library) {}
+    fs::path applicationSupportDirectory() const override { return data; }
+    fs::path libraryDirectory() const override { return library; }
+    fs::path data, library;
+};
 
 Platform TestEnvironment::platform() {
-    auto toolRunner = std::make_shared<PosixToolRunner>();
     return Platform{
         .ui = ui,
         .mainQueue = queue,
         .processLauncher = std::make_shared<PosixProcessLauncher>(),
-        .toolRunner = toolRunner,
-        .httpClient = httpClient,
+        .toolRunner = std::make_shared<PosixToolRunner>(),
+        .httpClient = std::make_shared<CurlHttpClient>(),
         .directories = std::make_shared<FixedDirectories>(dataHome(), stateHome()),
         .bundle = std::make_shared<ResourceFolderBundle>(resources()),
         .loginItem = loginItem,
@@ -160,10 +243,6 @@ Platform TestEnvironment::platform() {
         .processProbe = std::make_shared<LinuxProcessProbe>(),
         .hostNameSource = std::make_shared<PosixHostNameSource>(),
     };
-}
-
-std::shared_ptr<CompanionAppDelegate> TestEnvironment::makeDelegate() {
-    return std::make_shared<CompanionAppDelegate>(platform());
 }
 
 }  // namespace companion::testing

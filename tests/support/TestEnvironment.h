@@ -1,16 +1,109 @@
 #pragma once
 
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
-#include <functional>
-#include <memory>
+#include <map>
+#include <mutex>
 #include <optional>
-#include <string>
 
 #include "app/CompanionAppDelegate.h"
-#include "support/FakeUi.h"
-#include "support/ManualMainQueue.h"
 
 namespace companion::testing {
+
+namespace fs = std::filesystem;
+
+class FakeStatusItem : public StatusItem {
+  public:
+    bool hasButton() const override { return true; }
+    void setImage(const std::string&, const std::string&) override {}
+    void setTitle(const std::string&) override {}
+    void setMenu(const MenuModel& menu) override { menus.push_back(menu); }
+    const MenuModel& menu() const { return menus.back(); }
+    std::vector<MenuModel> menus;
+};
+
+template <typename Content>
+class FakeWindow : public Window {
+  public:
+    explicit FakeWindow(Content content) : content(std::move(content)) {}
+    bool isVisible() const override { return visible; }
+    void makeKeyAndOrderFront() override { visible = true, ++timesRaised; }
+    void close() { visible = false; }  // the user's click on the close button
+    Content content;
+    bool visible = false;
+    int timesRaised = 0;
+};
+
+// The display, recorded. A test says which alerts it expects, in order, and the answer to each;
+// any other alert fails it, and so does an expected one never shown.
+class FakeUi : public Ui {
+  public:
+    ~FakeUi() override;
+    void expectAlert(std::string messageText, int answer = kAlertFirstButtonReturn) {
+        expected.emplace_back(std::move(messageText), answer);
+    }
+    void setActivationPolicyRegular() override {}
+    std::shared_ptr<StatusItem> createStatusItem() override {
+        return statusItem = std::make_shared<FakeStatusItem>();
+    }
+    int runModal(const Alert& alert) override;
+    std::shared_ptr<Window> createPairingWindow(const PairingWindowContent& content) override {
+        return pairingWindows.emplace_back(
+            std::make_shared<FakeWindow<PairingWindowContent>>(content));
+    }
+    std::shared_ptr<Window> createDigestWindow(const DigestWindowContent& content) override {
+        return digestWindows.emplace_back(
+            std::make_shared<FakeWindow<DigestWindowContent>>(content));
+    }
+    void activateIgnoringOtherApps() override { ++activations; }
+    void openFolder(const std::string& path) override { openedFolders.push_back(path); }
+    void terminate() override { ++terminations; }
+    // "HH:MM" in UTC, so tests read the same on every machine.
+    std::string shortTimeOfDay(std::chrono::system_clock::time_point instant) const override;
+
+    std::shared_ptr<FakeStatusItem> statusItem;
+    std::vector<Alert> alerts;
+    std::vector<std::shared_ptr<FakeWindow<PairingWindowContent>>> pairingWindows;
+    std::vector<std::shared_ptr<FakeWindow<DigestWindowContent>>> digestWindows;
+    std::vector<std::string> openedFolders;
+    int activations = 0;
+    int terminations = 0;
+
+  private:
+    std::deque<std::pair<std::string, int>> expected;
+};
+
+// A main queue on a virtual clock: posted tasks and due timers run only when the test says so.
+class ManualMainQueue : public MainQueue {
+  public:
+    void post(std::function<void()> task) override;
+    std::shared_ptr<ScheduledTask> postAfter(Seconds delay, std::function<void()> task) override;
+    MonotonicClock::time_point monotonicNow() const override;
+    WallClock::time_point wallNow() const override;
+
+    // Moves both clocks forward, running posted tasks and the timers that fall due on the way,
+    // in deadline order.
+    void advance(double seconds);
+    // Runs posts as worker threads (a child's exit, an HTTP completion) hand them over, until the
+    // condition holds. The limit only keeps a broken test from hanging: the wait is for the
+    // event, however slow the machine. Answers whether the condition came true.
+    bool runUntil(const std::function<bool()>& condition, double limitSeconds = 60.0);
+    // Sets the wall clock alone, as when the user changes the system time.
+    void setWallClock(WallClock::time_point now);
+    // Seconds until the next timer that is still live falls due.
+    std::optional<double> nextTimerDelay() const;
+
+  private:
+    struct Timer;
+    void runPosted();
+    mutable std::mutex mutex;
+    std::condition_variable posted;
+    std::deque<std::function<void()>> posts;
+    std::multimap<MonotonicClock::time_point, std::shared_ptr<Timer>> timers;
+    MonotonicClock::time_point monotonic{std::chrono::hours(1000)};
+    WallClock::time_point wall{std::chrono::seconds(1'800'000'000)};
+};
 
 // A folder of its own for one test, removed with everything in it afterwards.
 class TemporaryFolder {
@@ -18,98 +111,80 @@ class TemporaryFolder {
     TemporaryFolder();
     ~TemporaryFolder();
     TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
+    const fs::path& path() const { return folder; }
 
   private:
-    std::filesystem::path path_;
+    fs::path folder;
 };
 
-class FixedDirectories : public Directories {
+// Sets an environment variable for the life of the object, then puts back what was there.
+class ScopedEnvironment {
   public:
-    FixedDirectories(std::filesystem::path data, std::filesystem::path library)
-        : data_(std::move(data)), library_(std::move(library)) {}
-    std::filesystem::path applicationSupportDirectory() const override { return data_; }
-    std::filesystem::path libraryDirectory() const override { return library_; }
+    ScopedEnvironment(std::string name, const std::string& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
 
   private:
-    std::filesystem::path data_;
-    std::filesystem::path library_;
+    std::string name;
+    std::optional<std::string> previous;
 };
 
 // The system's login-item service, scripted.
-class ScriptedLoginItem : public LoginItem {
-  public:
+struct ScriptedLoginItem : LoginItem {
     LoginItemStatus status() const override { return currentStatus; }
-    std::optional<std::string> registerItem() override;
-    std::optional<std::string> unregisterItem() override;
-
+    std::optional<std::string> registerItem() override { return change(LoginItemStatus::Enabled); }
+    std::optional<std::string> unregisterItem() override {
+        return change(LoginItemStatus::NotRegistered);
+    }
+    std::optional<std::string> change(LoginItemStatus to) {
+        currentStatus = failure ? currentStatus : to;
+        return failure;
+    }
     LoginItemStatus currentStatus = LoginItemStatus::NotRegistered;
     std::optional<std::string> failure;
-    int registrations = 0;
-    int unregistrations = 0;
 };
 
-// Sets an environment variable, or removes it when the value is absent, for the life of the
-// object; then puts back what was there.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(std::string name, const std::optional<std::string>& value);
-    ~ScopedEnvironment();
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-  private:
-    std::string name_;
-    std::optional<std::string> previous_;
-};
-
-void writeFile(const std::filesystem::path& file, const std::string& contents);
-std::string readFile(const std::filesystem::path& file);
-// Writes an executable /bin/sh script.
-void writeScript(const std::filesystem::path& file, const std::string& body);
+void writeFile(const fs::path& file, const std::string& contents);
+std::string readFile(const fs::path& file);
+// An executable /bin/sh script.
+void writeScript(const fs::path& file, const std::string& body);
+// Polls in real time until the condition holds; false when the limit ran out first.
+bool waitUntil(const std::function<bool()>& condition, double limitSeconds = 60.0);
+// A plain child process with its output discarded, not watched by the companion.
+std::shared_ptr<ChildProcess> startChild(const fs::path& executable,
+                                         std::vector<std::string> arguments = {});
 
 // A temporary home with the companion's two folders and a resources folder, the fake display,
 // the manual queue, and the real POSIX and Linux pieces for everything else.
 class TestEnvironment {
   public:
-    TestEnvironment();
+    TestEnvironment() { fs::create_directories(resources()); }
 
-    std::filesystem::path dataHome() const { return home.path() / "data home"; }
-    std::filesystem::path stateHome() const { return home.path() / "state home"; }
-    std::filesystem::path resources() const { return home.path() / "Resources"; }
-    std::filesystem::path appSupport() const { return dataHome() / "Orvane Pelix" / "Companion"; }
-    std::filesystem::path logDir() const { return stateHome() / "Logs" / "Orvane Pelix"; }
-    std::filesystem::path configDirectory() const { return appSupport() / "tarvelind"; }
+    fs::path dataHome() const { return home.path() / "data home"; }
+    fs::path stateHome() const { return home.path() / "state home"; }
+    fs::path resources() const { return home.path() / "Resources"; }
+    fs::path appSupport() const { return dataHome() / "Orvane Pelix" / "Companion"; }
+    fs::path logDir() const { return stateHome() / "Logs" / "Orvane Pelix"; }
+    fs::path configDirectory() const { return appSupport() / "tarvelind"; }
 
-    // Puts a shell script in the resources in place of the lightweight daemon.
+    // A shell script in place of the lightweight daemon.
     void installDaemonScript(const std::string& body);
-    // Puts the reference daemon built with the project in the resources, under both names.
+    // The reference daemon built with the project, under both names.
     void installReferenceDaemon();
+    // A copy of sleep under the capture daemon's name, recorded in the PID file, as a running
+    // capture helper looks.
+    std::shared_ptr<ChildProcess> startFakeCaptureHelper() const;
 
-    std::shared_ptr<CompanionAppDelegate> makeDelegate();
     Platform platform();
+    std::shared_ptr<CompanionAppDelegate> makeDelegate() {
+        return std::make_shared<CompanionAppDelegate>(platform());
+    }
 
     TemporaryFolder home;
     std::shared_ptr<FakeUi> ui = std::make_shared<FakeUi>();
     std::shared_ptr<ManualMainQueue> queue = std::make_shared<ManualMainQueue>();
     std::shared_ptr<ScriptedLoginItem> loginItem = std::make_shared<ScriptedLoginItem>();
-    // Tests that need the administrator runner set one.
-    std::shared_ptr<AdminShellRunner> adminShellRunner;
-    std::shared_ptr<HttpClient> httpClient;
+    std::shared_ptr<AdminShellRunner> adminShellRunner;  // for the tests that need one
 };
-
-// Starts a plain child process with its output discarded; it is not watched by the companion.
-std::shared_ptr<ChildProcess> startChild(const std::filesystem::path& executable,
-                                         std::vector<std::string> arguments = {});
-// Starts a copy of sleep under the capture daemon's name, as a running capture helper would
-// look, and records it in the PID file.
-std::shared_ptr<ChildProcess> startFakeCaptureHelper(const TestEnvironment& env);
-
-// Polls in real time until the condition holds; false when the time ran out first.
-bool waitUntil(const std::function<bool()>& condition, double timeoutSeconds = 10.0);
-
-// The folder the build laid the reference daemon in.
-std::filesystem::path builtResources();
 
 }  // namespace companion::testing

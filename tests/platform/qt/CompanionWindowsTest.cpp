@@ -9,8 +9,8 @@
 #include "platform/qt/DigestWindow.h"
 #include "platform/qt/PairingWindow.h"
 #include "platform/qt/QtApplication.h"
-#include "support/FakeUi.h"
 #include "support/QrDecoder.h"
+#include "support/TestEnvironment.h"
 
 namespace companion::testing {
 namespace {
