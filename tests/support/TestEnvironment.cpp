@@ -1,6 +1,7 @@
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
+#include <zbar.h>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -199,6 +200,35 @@ std::shared_ptr<ChildProcess> startChild(const fs::path& executable,
         throw std::runtime_error(*error);
     }
     return std::get<std::shared_ptr<ChildProcess>>(launched);
+}
+
+std::vector<std::string> decodeQrCodes(int width, int height, const std::uint8_t* pixels) {
+    zbar::ImageScanner scanner;
+    scanner.set_config(zbar::ZBAR_NONE, zbar::ZBAR_CFG_ENABLE, 0);
+    scanner.set_config(zbar::ZBAR_QRCODE, zbar::ZBAR_CFG_ENABLE, 1);
+    // Raw bytes, without zbar's guess at a character set.
+    scanner.set_config(zbar::ZBAR_QRCODE, zbar::ZBAR_CFG_BINARY, 1);
+    zbar::Image picture(width, height, "Y800", pixels, static_cast<unsigned long>(width) * height);
+    scanner.scan(picture);
+    std::vector<std::string> texts;
+    for (auto symbol = picture.symbol_begin(); symbol != picture.symbol_end(); ++symbol) {
+        texts.push_back(symbol->get_data());
+    }
+    return texts;
+}
+
+std::vector<std::string> decodeQrCodes(const QrSymbol& symbol) {
+    const int side = (symbol.size + 8) * 4;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(side) * side, 255);
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            const int mx = x / 4 - 4, my = y / 4 - 4;
+            if (mx >= 0 && my >= 0 && mx < symbol.size && my < symbol.size && symbol.dark(mx, my)) {
+                pixels[static_cast<std::size_t>(y) * side + x] = 0;
+            }
+        }
+    }
+    return decodeQrCodes(side, side, pixels.data());
 }
 
 void TestEnvironment::installDaemonScript(const std::string& body) {

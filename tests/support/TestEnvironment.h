@@ -154,6 +154,11 @@ bool waitUntil(const std::function<bool()>& condition, double limitSeconds = 60.
 std::shared_ptr<ChildProcess> startChild(const fs::path& executable,
                                          std::vector<std::string> arguments = {});
 
+// The texts of every QR code zbar finds in an 8-bit grey picture (0 black), as raw bytes.
+std::vector<std::string> decodeQrCodes(int width, int height, const std::uint8_t* pixels);
+// The same of the symbol as printed: modules of four pixels in a quiet zone of four modules.
+std::vector<std::string> decodeQrCodes(const QrSymbol& symbol);
+
 // A temporary home with the companion's two folders and a resources folder, the fake display,
 // the manual queue, and the real POSIX and Linux pieces for everything else.
 class TestEnvironment {
