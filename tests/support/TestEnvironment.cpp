@@ -58,18 +58,15 @@ void ManualMainQueue::post(std::function<void()> task) {
 std::shared_ptr<ScheduledTask> ManualMainQueue::postAfter(Seconds delay,
                                                           std::function<void()> task) {
     auto timer = std::make_shared<Timer>(std::move(task));
-    std::lock_guard lock(mutex);
     timers.emplace(monotonic + std::chrono::duration_cast<MonotonicClock::duration>(delay), timer);
     return timer;
 }
 
 MonotonicClock::time_point ManualMainQueue::monotonicNow() const {
-    std::lock_guard lock(mutex);
     return monotonic;
 }
 
 WallClock::time_point ManualMainQueue::wallNow() const {
-    std::lock_guard lock(mutex);
     return wall;
 }
 
@@ -89,7 +86,6 @@ void ManualMainQueue::advance(double seconds) {
     const auto end =
         monotonicNow() + std::chrono::duration_cast<MonotonicClock::duration>(Seconds(seconds));
     for (;;) {
-        std::unique_lock lock(mutex);
         const auto next = timers.begin();
         const bool due = next != timers.end() && next->first <= end;
         wall += (due ? next->first : end) - monotonic;
@@ -99,7 +95,6 @@ void ManualMainQueue::advance(double seconds) {
         }
         const auto timer = next->second;
         timers.erase(next);
-        lock.unlock();
         if (!timer->cancelled) {
             timer->task();
         }
@@ -119,12 +114,10 @@ bool ManualMainQueue::runUntil(const std::function<bool()>& condition, double li
 }
 
 void ManualMainQueue::setWallClock(WallClock::time_point now) {
-    std::lock_guard lock(mutex);
     wall = now;
 }
 
 std::optional<double> ManualMainQueue::nextTimerDelay() const {
-    std::lock_guard lock(mutex);
     for (const auto& [deadline, timer] : timers) {
         if (!timer->cancelled) {
             return Seconds(deadline - monotonic).count();
@@ -143,11 +136,6 @@ TemporaryFolder::TemporaryFolder() {
 
 TemporaryFolder::~TemporaryFolder() {
     std::error_code ignored;
-    // A test may leave folders without write permission behind.
-    for (auto it = fs::recursive_directory_iterator(folder, ignored);
-         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    }
     fs::remove_all(folder, ignored);
 }
 

@@ -75,6 +75,7 @@ class FakeUi : public Ui {
 };
 
 // A main queue on a virtual clock: posted tasks and due timers run only when the test says so.
+// Like the real one, only post() may be called off the main thread.
 class ManualMainQueue : public MainQueue {
   public:
     void post(std::function<void()> task) override;
