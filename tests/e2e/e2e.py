@@ -82,7 +82,6 @@ class Session:
         with open(self.artifacts / "companion.log", "ab") as log:
             self.app = subprocess.Popen([self.binary], env=self.env, stdout=log,
                                         stderr=subprocess.STDOUT)
-        self.launched_at = time.monotonic()
 
     def daemons(self, name=DAEMON):
         """(pid, arguments) of every process of this session that runs the named daemon."""
@@ -202,11 +201,6 @@ def flow_launch(s):
     if int(stat.rsplit(")", 1)[1].split()[1]) != s.app.pid:
         raise FlowFailed("the daemon is not the companion's child")
     window = wait_for(lambda: s.visible_window(PAIRING_TITLE), 10, f'"{PAIRING_TITLE}" to open')
-    if (shown_after := time.monotonic() - s.launched_at) < 0.6:
-        raise FlowFailed(f"the pairing window opened {shown_after:.2f} s after launch, before 0.6 s")
-    time.sleep(1.5)
-    if len(s.shown(PAIRING_TITLE)) != 1:
-        raise FlowFailed(f"expected the pairing window once, found {s.shown(PAIRING_TITLE)}")
     s.screenshot("pairing-window", window)
 
 

@@ -1,14 +1,17 @@
 #pragma once
 
-#include "platform/AdminShellRunner.h"
+#include "capture/AdminShell.h"
+#include "platform/posix/PosixToolRunner.h"
 
 namespace companion::testing {
 
-// Runs the command as the test's own user with /bin/sh -c, where the shipped runners would ask
-// for the administrator. Only for tests: the application never contains it.
-class DirectShellRunner : public AdminShellRunner {
-  public:
-    AdminShellResult run(const std::string& command) override;
+// Runs the command as the user with /bin/sh -c, where the shipped runners would ask for the
+// administrator. Only the end-to-end build has it: the application never contains it.
+struct DirectShellRunner : AdminShellRunner {
+    AdminShellResult run(const std::string& command) override {
+        return adminShellResult(
+            PosixToolRunner().run("/bin/sh", {"-c", command}, ToolErrorOutput::MergeWithOutput));
+    }
 };
 
 }  // namespace companion::testing

@@ -62,14 +62,6 @@ std::shared_ptr<ScheduledTask> ManualMainQueue::postAfter(Seconds delay,
     return timer;
 }
 
-MonotonicClock::time_point ManualMainQueue::monotonicNow() const {
-    return monotonic;
-}
-
-WallClock::time_point ManualMainQueue::wallNow() const {
-    return wall;
-}
-
 void ManualMainQueue::runPosted() {
     std::unique_lock lock(mutex);
     while (!posts.empty()) {
@@ -113,10 +105,6 @@ bool ManualMainQueue::runUntil(const std::function<bool()>& condition, double li
     return true;
 }
 
-void ManualMainQueue::setWallClock(WallClock::time_point now) {
-    wall = now;
-}
-
 std::optional<double> ManualMainQueue::nextTimerDelay() const {
     for (const auto& [deadline, timer] : timers) {
         if (!timer->cancelled) {
@@ -134,21 +122,12 @@ TemporaryFolder::TemporaryFolder() {
     folder = pattern;
 }
 
-TemporaryFolder::~TemporaryFolder() {
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-}
-
 ScopedEnvironment::ScopedEnvironment(std::string name, const std::string& value)
     : name(std::move(name)) {
     if (const char* was = std::getenv(this->name.c_str())) {
         previous = was;
     }
     ::setenv(this->name.c_str(), value.c_str(), 1);
-}
-
-ScopedEnvironment::~ScopedEnvironment() {
-    previous ? ::setenv(name.c_str(), previous->c_str(), 1) : ::unsetenv(name.c_str());
 }
 
 void writeFile(const fs::path& file, const std::string& contents) {
@@ -217,10 +196,6 @@ std::vector<std::string> decodeQrCodes(const QrSymbol& symbol) {
         }
     }
     return decodeQrCodes(side, side, pixels.data());
-}
-
-void TestEnvironment::installDaemonScript(const std::string& body) {
-    writeScript(resources() / "tarvelind-darwin-arm64", body);
 }
 
 void TestEnvironment::installReferenceDaemon() {

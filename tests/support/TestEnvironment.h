@@ -80,8 +80,8 @@ class ManualMainQueue : public MainQueue {
   public:
     void post(std::function<void()> task) override;
     std::shared_ptr<ScheduledTask> postAfter(Seconds delay, std::function<void()> task) override;
-    MonotonicClock::time_point monotonicNow() const override;
-    WallClock::time_point wallNow() const override;
+    MonotonicClock::time_point monotonicNow() const override { return monotonic; }
+    WallClock::time_point wallNow() const override { return wall; }
 
     // Moves both clocks forward, running posted tasks and the timers that fall due on the way,
     // in deadline order.
@@ -91,7 +91,7 @@ class ManualMainQueue : public MainQueue {
     // event, however slow the machine. Answers whether the condition came true.
     bool runUntil(const std::function<bool()>& condition, double limitSeconds = 60.0);
     // Sets the wall clock alone, as when the user changes the system time.
-    void setWallClock(WallClock::time_point now);
+    void setWallClock(WallClock::time_point now) { wall = now; }
     // Seconds until the next timer that is still live falls due.
     std::optional<double> nextTimerDelay() const;
 
@@ -110,19 +110,22 @@ class ManualMainQueue : public MainQueue {
 class TemporaryFolder {
   public:
     TemporaryFolder();
-    ~TemporaryFolder();
+    ~TemporaryFolder() { fs::remove_all(folder, ignored); }
     TemporaryFolder(const TemporaryFolder&) = delete;
     const fs::path& path() const { return folder; }
 
   private:
     fs::path folder;
+    std::error_code ignored;
 };
 
 // Sets an environment variable for the life of the object, then puts back what was there.
 class ScopedEnvironment {
   public:
     ScopedEnvironment(std::string name, const std::string& value);
-    ~ScopedEnvironment();
+    ~ScopedEnvironment() {
+        previous ? ::setenv(name.c_str(), previous->c_str(), 1) : ::unsetenv(name.c_str());
+    }
     ScopedEnvironment(const ScopedEnvironment&) = delete;
 
   private:
@@ -174,7 +177,9 @@ class TestEnvironment {
     fs::path configDirectory() const { return appSupport() / "tarvelind"; }
 
     // A shell script in place of the lightweight daemon.
-    void installDaemonScript(const std::string& body);
+    void installDaemonScript(const std::string& body) {
+        writeScript(resources() / "tarvelind-darwin-arm64", body);
+    }
     // The reference daemon built with the project, under both names.
     void installReferenceDaemon();
     // A copy of sleep under the capture daemon's name, recorded in the PID file, as a running
