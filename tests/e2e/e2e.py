@@ -272,10 +272,7 @@ def flow_reopen(s):
 
 def flow_quit(s):
     s.choose("Quit Orvane Pelix Companion")
-    try:
-        s.app.wait(10)
-    except subprocess.TimeoutExpired:
-        raise FlowFailed("Quit did not end the application")
+    wait_for(lambda: s.app.poll() is not None, 10, "Quit to end the application")
     wait_for(lambda: not s.daemons(), 5, "the daemon to end after Quit")
 
 

@@ -1,8 +1,7 @@
-// The entry of every test executable. Each test process gets a network stack of its own before
-// any test runs: port 50051 is then always free, whatever else runs on the machine, tests that
-// start the real daemon can run side by side, and a test may give the loopback interface an
-// address that exists nowhere else. Whatever a test started and left behind (a daemon that a
-// failed test never stopped, a helper that its shell orphaned) ends with the test process.
+// The entry of every test executable. Each test process gets a network stack of its own: port
+// 50051 is always free to it whatever else runs on the machine, tests that start the real daemon
+// run side by side, and a test may give loopback an address that exists nowhere else. What a test
+// started and left behind (a daemon a failed test never stopped) ends with the test process.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/prctl.h>

@@ -18,7 +18,6 @@ namespace {
 using namespace companion::testing;
 using namespace std::chrono_literals;
 using nlohmann::json;
-namespace fs = std::filesystem;
 
 // The companion's command line, run from inside the test's folder.
 constexpr char kCompanionArgs[] = "-addr lan -port 50051 -config cfg -pairing-code-file cfg/p.json";
