@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/AdminShell.h"
+#include "platform/AdminShellRunner.h"
 #include "platform/posix/PosixToolRunner.h"
 
 namespace companion::testing {
