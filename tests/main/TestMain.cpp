@@ -12,11 +12,7 @@
 
 #include "main/PrivateNetwork.h"
 
-namespace {
-
-std::string problem = "the private network was never set up";
-
-}  // namespace
+static std::string problem;  // set once by main, before any test runs
 
 const std::string& privateNetworkProblem() {
     return problem;
@@ -29,12 +25,13 @@ int main(int argc, char** argv) {
                   " (run the tests as root, or where network namespaces are allowed)";
     } else if (std::system("ip link set dev lo up") != 0) {
         problem = "ip could not bring up loopback (scripts/install-deps installs iproute2)";
-    } else {
-        problem.clear();
     }
-    // Orphans come to this process, so its children are all that can be left at the end.
+    // Orphans come to this process (its shell's $PPID). Whole trees are listed before any dies,
+    // or a child's children would escape to init.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     const int status = RUN_ALL_TESTS();
-    std::system(("pkill -KILL -P " + std::to_string(::getpid())).c_str());
+    std::system(
+        "t() { for c in $(pgrep -P $1); do [ $c = $$ ] || { t $c; echo $c; }; done; }; "
+        "kill -KILL $(t $PPID) 2>/dev/null");
     return status;
 }
