@@ -1,9 +1,10 @@
 #include "Daemon.h"
 
-#include <httplib.h>
+#include <grp.h>
 #include <netdb.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include "CommandLine.h"
 #include "EventStore.h"
 #include "HttpApi.h"
+#include "HttpServer.h"
 #include "Identity.h"
 #include "LanReader.h"
 #include "LanWatcher.h"
@@ -42,28 +44,56 @@ std::string endpointText(const Options& options) {
            std::to_string(options.port);
 }
 
-/// The HTTP library only says that binding failed; a bind of our own finds out why.
-std::string bindFailureReason(const Options& options) {
+/// A non-blocking socket listening on the address and port of `options`, or -1 and the reason.
+int listenOn(const Options& options, std::string& error) {
     addrinfo hints{};
     hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     std::string port = std::to_string(options.port);
     if (getaddrinfo(options.bindHost.c_str(), port.c_str(), &hints, &found) != 0) {
-        return "the address cannot be resolved";
+        error = "the address cannot be resolved";
+        return -1;
     }
-    std::string reason = "the socket could not be set up";
-    int fd = socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0) {
-        int yes = 1;
-        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        if (bind(fd, found->ai_addr, found->ai_addrlen) != 0 || listen(fd, 1) != 0) {
-            reason = errnoText();
-        }
-        close(fd);
+    int fd = socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    // SO_REUSEADDR lets a restart bind while old connections linger in TIME_WAIT. Never
+    // SO_REUSEPORT: a second daemon must fail to bind rather than share the traffic.
+    int yes = 1;
+    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+        bind(fd, found->ai_addr, found->ai_addrlen) != 0 || listen(fd, SOMAXCONN) != 0) {
+        error = errnoText();
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
     }
     freeaddrinfo(found);
-    return reason;
+    return fd;
+}
+
+/// As many open files as the system lets this process have: each connection takes one.
+rlim_t raiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1024;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised{limit.rlim_max, limit.rlim_max};
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    return limit.rlim_cur;
+}
+
+/// The capture variant is started as root; once its files are open, it serves the LAN as the
+/// user whose folder it works in, so a flaw in its request handling is never a root flaw. The
+/// saved ids go too, so root cannot be taken back.
+std::optional<std::string> giveUpRoot(const std::optional<FileOwner>& owner) {
+    if (!owner || geteuid() != 0)
+        return std::nullopt;
+    if (setgroups(1, &owner->gid) != 0 || setresgid(owner->gid, owner->gid, owner->gid) != 0 ||
+        setresuid(owner->uid, owner->uid, owner->uid) != 0) {
+        return "cannot give up root: " + errnoText();
+    }
+    return std::nullopt;
 }
 
 /// A thread whose end can be awaited with a deadline, so that one stuck connection cannot hold
@@ -171,15 +201,12 @@ int runDaemon(int argc, char** argv) {
     if (!identity)
         return startupFailure(error);
 
-    PairingIssuer pairing(options.pairingCodeFile, identity->fingerprint, owner);
-    httplib::Server server;
-    configureHttpServer(server, pairing, identity->fingerprint, options.allowCapture);
+    const rlim_t descriptors = raiseDescriptorLimit();
     // Bound before anything is written, so a second daemon on a taken port leaves the running
     // one's pairing code and store alone.
-    if (!server.bind_to_port(options.bindHost, options.port)) {
-        return startupFailure("cannot listen on " + endpointText(options) + ": " +
-                              bindFailureReason(options));
-    }
+    int listening = listenOn(options, error);
+    if (listening < 0)
+        return startupFailure("cannot listen on " + endpointText(options) + ": " + error);
 
     auto store = EventStore::open(options.configDir / "events.sqlite", owner, error);
     if (!store)
@@ -199,17 +226,22 @@ int runDaemon(int argc, char** argv) {
     if (auto failed = watcher.recordBaseline())
         return startupFailure(*failed);
     // Last of the start-up steps, so a daemon that cannot start leaves the pairing file alone.
+    PairingIssuer pairing(options.pairingCodeFile, identity->fingerprint, owner);
     if (auto issued = pairing.issue(); !issued.issuedAt) {
         return startupFailure("cannot write the pairing file: " + issued.error);
     }
+    // Before any thread starts, so that every thread runs without root.
+    if (auto failed = giveUpRoot(owner))
+        return startupFailure(*failed);
 
     FailureReport failure;
-    std::atomic<bool> stopping{false};
-    Worker serving([&] {
-        server.listen_after_bind();
-        if (!stopping)
-            failure.report("the HTTP server stopped unexpectedly");
-    });
+    HttpApi api(pairing, identity->fingerprint, options.allowCapture);
+    auto server = HttpServer::start(
+        listening, connectionLimitsFor(descriptors),
+        [&api](const HttpRequest& request) { return api.answer(request); },
+        [&failure](const std::string& reason) { failure.report(reason); }, error);
+    if (!server)
+        return startupFailure(error);
     Worker watching([&] {
         if (auto failed = watcher.run())
             failure.report(*failed);
@@ -218,20 +250,12 @@ int runDaemon(int argc, char** argv) {
             options.pairingCodeFile.string());
 
     const int status = waitForStop(signals, failure);
-    stopping = true;
     const auto deadline = Clock::now() + kShutdownBudget;
     watcher.requestStop();
-    bool served = false;
-    // stop() does nothing until the server loop has started, so it is repeated until it ends.
-    do {
-        server.stop();
-        served = serving.joinBy(std::min(deadline, Clock::now() + std::chrono::milliseconds(20)));
-    } while (!served && Clock::now() < deadline);
-    bool watched = watching.joinBy(deadline);
-
-    if (!served || !watched) {
-        // A connection or a store write is stuck; the kernel closes the socket and SQLite's
-        // journal keeps the store whole, so leaving without the threads is safe.
+    server.reset();
+    if (!watching.joinBy(deadline)) {
+        // A store write is stuck; SQLite's journal keeps the store whole, so leaving without
+        // the watcher is safe.
         logLine("stopped without waiting for unfinished work");
         std::fflush(stdout);
         _exit(status);

@@ -1,21 +1,39 @@
 #include "LanReader.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <bit>
-#include <fstream>
-#include <sstream>
+#include <cerrno>
+
+#include "FileWriting.h"
 
 namespace tarvelind {
 namespace {
 
-std::string readWhole(const char* path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+/// The whole of a kernel table, which must start with its heading.
+std::optional<std::string> readTable(const char* path, std::string_view heading,
+                                     std::string& failure) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        failure = std::string("cannot open ") + path + ": " + errnoText();
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
+        text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    if (got < 0)
+        failure = std::string("cannot read ") + path + ": " + errnoText();
+    else if (!text.starts_with(heading))
+        failure = std::string(path) + " does not have the layout of a kernel table";
+    close(fd);
+    return failure.empty() ? std::optional(std::move(text)) : std::nullopt;
 }
 
 int prefixLength(const sockaddr* mask) {
@@ -50,26 +68,31 @@ std::optional<std::string> addressText(const ifaddrs& entry) {
 
 }  // namespace
 
-LanView readLanView() {
+LanReading readLanView() {
     LanView view;
     ifaddrs* list = nullptr;
-    if (getifaddrs(&list) == 0) {
-        for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-            if (entry->ifa_flags & IFF_LOOPBACK)
-                continue;
-            InterfaceState& state = view.interfaces[entry->ifa_name];
-            // Up alone is what an administrator set; running means a cable or radio link too.
-            state.up = (entry->ifa_flags & IFF_UP) && (entry->ifa_flags & IFF_RUNNING);
-            if (entry->ifa_addr) {
-                if (auto text = addressText(*entry))
-                    state.addresses.insert(*text);
-            }
+    if (getifaddrs(&list) != 0)
+        return {std::nullopt, "cannot list the interfaces: " + errnoText()};
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_flags & IFF_LOOPBACK)
+            continue;
+        InterfaceState& state = view.interfaces[entry->ifa_name];
+        // Up alone is what an administrator set; running means a cable or radio link too.
+        state.up = (entry->ifa_flags & IFF_UP) && (entry->ifa_flags & IFF_RUNNING);
+        if (entry->ifa_addr) {
+            if (auto text = addressText(*entry))
+                state.addresses.insert(*text);
         }
-        freeifaddrs(list);
     }
-    view.gateway = parseDefaultRoute(readWhole("/proc/net/route"));
-    view.neighbors = parseArpTable(readWhole("/proc/net/arp"));
-    return view;
+    freeifaddrs(list);
+    std::string failure;
+    auto routes = readTable("/proc/net/route", "Iface", failure);
+    auto neighbors = routes ? readTable("/proc/net/arp", "IP address", failure) : std::nullopt;
+    if (!neighbors)
+        return {std::nullopt, failure};
+    view.gateway = parseDefaultRoute(*routes);
+    view.neighbors = parseArpTable(*neighbors);
+    return {std::move(view), {}};
 }
 
 }  // namespace tarvelind

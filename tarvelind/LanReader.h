@@ -5,7 +5,7 @@
 namespace tarvelind {
 
 /// Reads the current view from local kernel state only (getifaddrs, /proc/net/route,
-/// /proc/net/arp); it never sends a packet. Sources that cannot be read count as empty.
-LanView readLanView();
+/// /proc/net/arp); it never sends a packet.
+LanReading readLanView();
 
 }  // namespace tarvelind

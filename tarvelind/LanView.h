@@ -35,6 +35,13 @@ struct LanView {
     bool operator==(const LanView&) const = default;
 };
 
+/// A view, or why one of its sources could not be read. A source that cannot be read says
+/// nothing about the network, so a failed reading is never taken for an empty one.
+struct LanReading {
+    std::optional<LanView> view;
+    std::string failure;
+};
+
 struct LanEvent {
     std::string kind;
     std::string severity;  // "info", "notice" or "warning"

@@ -2,7 +2,9 @@
 // watcher fed with a changing network. Every test process has its own network and port 50051.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <deque>
@@ -10,6 +12,7 @@
 #include <regex>
 
 #include "LanWatcher.h"
+#include "main/LanPeer.h"
 #include "main/PrivateNetwork.h"
 #include "support/TestEnvironment.h"
 
@@ -34,11 +37,14 @@ std::string daemonIn(const fs::path& folder, const std::string& args, std::strin
 
 class RunningDaemon : public ::testing::Test {
   protected:
-    void SetUp() override { REQUIRE_PRIVATE_NETWORK(); }
+    void SetUp() override {
+        REQUIRE_PRIVATE_NETWORK();
+        peer.emplace();
+    }
     void TearDown() override { stop(); }
 
-    void start(const std::string& flags = "") {
-        const std::string line = daemonIn(dir.path(), flags + " " + kCompanionArgs);
+    void start(const std::string& flags = "", const std::string& wrapper = "") {
+        const std::string line = daemonIn(dir.path(), flags + " " + kCompanionArgs, wrapper);
         if ((pid = fork()) == 0) {
             execl("/bin/sh", "sh", "-c", line.c_str(), nullptr);
             _exit(127);
@@ -55,7 +61,16 @@ class RunningDaemon : public ::testing::Test {
         pid = -1;
     }
     json pairing() { return json::parse(readFile(dir.path() / "cfg/p.json")); }
+    std::string events() { return shell(dir.path(), "sqlite3 cfg/events.sqlite .dump"); }
+    std::string proc(const std::string& file) {
+        return readFile("/proc/" + std::to_string(pid) + "/" + file);
+    }
+    bool challenged() {
+        auto res = httplib::Client("127.0.0.1", 50051).Post("/v1/pairing/challenge");
+        return res && res->status == 200;
+    }
 
+    std::optional<LanPeer> peer;
     TemporaryFolder dir;
     pid_t pid = -1;
 };
@@ -92,35 +107,109 @@ TEST_F(RunningDaemon, ASecondOneExits1AndOneWithABadCommandLine2WithoutWritingAn
 
 TEST_F(RunningDaemon, MintsCodesForTheCompanionOnlyAndRefusesWhatItCannotTake) {
     start();
-    // A second address on loopback stands in for a phone on the LAN.
-    ASSERT_EQ(std::system("ip address replace 192.0.2.1/32 dev lo"), 0);
     auto fits = R"({"a":")" + std::string(64 * 1024 - 8, 'x') + "\"}";  // the most it takes
-    const std::string challenge = "/v1/pairing/challenge", local = "127.0.0.1", lan = "192.0.2.1";
-    for (const auto& [method, path, body, status, from] :
-         std::vector<std::tuple<std::string, std::string, std::string, int, std::string>>{
-             {"POST", challenge, "{}", 403, lan},
-             {"POST", challenge, "{}", 200, local},
-             {"POST", challenge, "", 200, local},
-             {"POST", challenge, fits, 200, local},
-             {"POST", challenge, fits + " ", 400, local},
-             {"POST", challenge, "not json", 400, local},
-             {"POST", challenge, "[1]", 400, local},
-             {"GET", challenge, "", 404, local},
-             {"POST", "/v1/health", "{}", 404, local},
-             {"GET", "/v1/nowhere", "", 404, local},
-             {"GET", "/v1/health", "", 200, lan},
+    const std::string challenge = "/v1/pairing/challenge";
+    for (const auto& [method, path, body, status, fromPeer] :
+         std::vector<std::tuple<std::string, std::string, std::string, int, bool>>{
+             {"POST", challenge, "{}", 403, true},
+             {"POST", challenge, "{}", 200, false},
+             {"POST", challenge, "", 200, false},
+             {"POST", challenge, fits, 200, false},
+             {"POST", challenge, fits + " ", 400, false},
+             {"POST", challenge, "not json", 400, false},
+             {"POST", challenge, "[1]", 400, false},
+             {"GET", challenge, "", 404, false},
+             {"POST", "/v1/health", "{}", 404, false},
+             {"GET", "/v1/nowhere", "", 404, false},
+             {"GET", "/v1/health", "", 200, true},
          }) {
         const json before = pairing();
-        httplib::Client client(from, 50051);
-        auto res = method == "GET" ? client.Get(path) : client.Post(path, body, "application/json");
-        EXPECT_EQ(res ? res->status : -1, status) << method << path << " from " << from;
+        auto ask = [&] {
+            httplib::Client client(fromPeer ? LanPeer::kThisSide : "127.0.0.1", 50051);
+            return method == "GET" ? client.Get(path) : client.Post(path, body, "application/json");
+        };
+        auto res = fromPeer ? peer->asPeer(ask) : ask();
+        EXPECT_EQ(res ? res->status : -1, status) << method << path << " from peer " << fromPeer;
         // Only a successful challenge renews the code.
         EXPECT_EQ(pairing() != before, status == 200 && path == challenge) << path;
     }
 }
 
+TEST_F(RunningDaemon, AnswersTheCompanionWhileALanPeerFloodsIt) {
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    start();
+    // The first 200 trickle a byte a second, the other 1,000 wait.
+    std::vector<int> flood;
+    for (int i = 0; i < 1200; ++i)
+        flood.push_back(peer->connectTo(50051));
+    auto held = [&] {
+        return std::count_if(flood.begin(), flood.end(), [](int fd) {
+            pollfd end{fd, POLLIN | POLLRDHUP, 0};
+            return poll(&end, 1, 0) == 0;
+        });
+    };
+    for (int second = 0; second < 10 && held() > 0; ++second) {
+        for (int i = 0; i < 200; ++i)
+            send(flood[i], "G", 1, MSG_NOSIGNAL);
+        EXPECT_TRUE(challenged()) << "in second " << second;
+        std::this_thread::sleep_for(1s);
+    }
+    EXPECT_EQ(held(), 0) << "connections from the peer still open";
+    for (int fd : flood)
+        close(fd);
+
+    // Of twenty whole requests from one peer at once, it answers as many as one peer may hold.
+    std::vector<int> burst(20);
+    for (int& fd : burst)
+        fd = peer->connectTo(50051);
+    int answered = 0;
+    for (int fd : burst) {
+        const std::string request = "GET /v1/health HTTP/1.1\r\nHost: d\r\n\r\n";
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    }
+    for (int fd : burst) {
+        char reply[13] = "";
+        answered += recv(fd, reply, 12, 0) == 12 && std::string(reply) == "HTTP/1.1 200";
+        close(fd);
+    }
+    EXPECT_EQ(answered, 8);
+}
+
+TEST_F(RunningDaemon, RecordsNothingWhileItHasNoDescriptorsLeftToReadTheNetwork) {
+    start();
+    const std::string before = events();
+    // Two descriptors to spare: the peer's connections take them, and the reads of the
+    // network find none until the flood ends.
+    const auto open = std::distance(fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd"),
+                                    fs::directory_iterator());
+    shell(dir.path(),
+          "prlimit --nofile=" + std::to_string(open + 2) + " --pid " + std::to_string(pid));
+    std::vector<int> flood;
+    auto logged = [&](const std::string& text) {
+        return readFile(dir.path() / "log").find(text) != std::string::npos;
+    };
+    EXPECT_TRUE(waitUntil([&] {
+        flood.push_back(peer->connectTo(50051));
+        return logged("cannot read the network");
+    }));
+    for (int fd : flood)
+        close(fd);
+    EXPECT_TRUE(waitUntil([&] { return logged("the network can be read again"); }));
+    EXPECT_TRUE(challenged());
+    EXPECT_EQ(events(), before);
+}
+
 TEST_F(RunningDaemon, KeepsThePairingFileWholeAndPrivateAndTheStoreAcrossARestart) {
+    // As root in its owner's folder, the capture variant serves as that owner.
+    fs::permissions(dir.path(), fs::perms::others_exec, fs::perm_options::add);
+    fs::create_directory(dir.path() / "cfg");
+    ASSERT_EQ(chown((dir.path() / "cfg").c_str(), 65534, 65534), 0);
     start("-allow-capture");
+    EXPECT_NE(proc("status").find("Uid:\t65534\t65534\t65534\t65534\nGid:\t65534\t65534\t65534"),
+              std::string::npos);
     const json first = pairing();
     EXPECT_TRUE(std::regex_match(first["pairingCode"].get<std::string>(), std::regex("\\d{6}")));
     EXPECT_TRUE(std::regex_match(first["serverFingerprint"].get<std::string>(),
@@ -133,7 +222,8 @@ TEST_F(RunningDaemon, KeepsThePairingFileWholeAndPrivateAndTheStoreAcrossARestar
               fs::perms::owner_read | fs::perms::owner_write);
 
     stop();
-    start();
+    start("", "prlimit --nofile=512:4096 ");
+    EXPECT_TRUE(std::regex_search(proc("limits"), std::regex("Max open files +4096 +4096")));
     EXPECT_EQ(pairing()["serverFingerprint"], first["serverFingerprint"]);
     // Only events stamped as internet date-times with milliseconds are listed.
     EXPECT_EQ(shell(dir.path(),
@@ -181,8 +271,15 @@ TEST(LanWatcher, StoresEachChangeOnceAndGivesUpWhenTheStoreFails) {
               "companion_events WHEN NEW.summary LIKE '%10.0.0.7%' BEGIN "
               "SELECT RAISE(FAIL, 'disk full'); END\"");
         std::size_t reads = 0;
+        // Every other read fails, the first one too: none of them may count as a change.
         tarvelind::LanWatcher watcher(
-            *store, [&] { return views.at(reads++); }, 1ms, snapshotInterval);
+            *store,
+            [&]() -> tarvelind::LanReading {
+                if (reads++ % 2 == 0)
+                    return {std::nullopt, "no descriptors left"};
+                return {views.at(reads / 2 - 1), ""};
+            },
+            1ms, snapshotInterval);
         ASSERT_EQ(watcher.recordBaseline(), std::nullopt);
         EXPECT_NE(watcher.run().value_or("").find("lan.neighbor.joined"), std::string::npos);
         std::string stored = shell(dir.path(),
