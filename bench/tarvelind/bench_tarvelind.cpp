@@ -1,10 +1,13 @@
-// Pairing challenge round trips against the real daemon over loopback, and the rate at which
-// the event store takes new events.
+// Pairing challenge round trips against the real daemon over loopback, quiet and while a peer on
+// the LAN floods it, and the rate at which the event store takes new events. The process runs in
+// a network namespace of its own: the LAN peer and its addresses exist only there.
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <httplib.h>
+#include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -12,22 +15,27 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "EventStore.h"
+#include "main/LanPeer.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+bool privateNetwork = false;  // set by main before any benchmark runs
+
 class ScratchFolder {
   public:
-    ScratchFolder() {
-        std::string pattern = "/tmp/tarvelind-bench-XXXXXX";
+    explicit ScratchFolder(const std::string& base = "/tmp") {
+        std::string pattern = base + "/tarvelind-bench-XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr)
             throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
@@ -54,10 +62,10 @@ int freeLoopbackPort() {
 /// The daemon as the companion runs it, with its log thrown away.
 class RunningDaemon {
   public:
-    RunningDaemon(const std::filesystem::path& config, int port) {
+    RunningDaemon(const std::filesystem::path& config, int port, const char* addr = "loopback") {
         std::vector<std::string> args = {TARVELIND_BINARY,
                                          "-addr",
-                                         "loopback",
+                                         addr,
                                          "-port",
                                          std::to_string(port),
                                          "-config",
@@ -88,6 +96,19 @@ class RunningDaemon {
     ~RunningDaemon() {
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
+    }
+
+    /// Resident memory in KiB and open descriptors, from /proc.
+    std::pair<double, double> footprint() const {
+        const std::string proc = "/proc/" + std::to_string(pid_);
+        std::ifstream status(proc + "/status");
+        double residentKiB = 0;
+        for (std::string word; status >> word;) {
+            if (word == "VmRSS:")
+                status >> residentKiB;
+        }
+        auto fds = std::distance(std::filesystem::directory_iterator(proc + "/fd"), {});
+        return {residentKiB, static_cast<double>(fds)};
     }
 
   private:
@@ -123,6 +144,105 @@ void ChallengeRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(ChallengeRoundTrip)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+/// What an attacker on the LAN keeps up: 1,000 connections that wait and 200 that trickle a byte
+/// a second, each opened again as soon as the daemon drops it.
+class Flood {
+  public:
+    explicit Flood(LanPeer& peer, int port)
+        : thread_([this, &peer, port] { peer.asPeer([&] { return hold(port); }); }) {}
+    ~Flood() {
+        stop_ = true;
+        thread_.join();
+    }
+
+  private:
+    static constexpr int kWaiting = 1000, kTrickling = 200;
+
+    static int open(int port) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        inet_pton(AF_INET, LanPeer::kThisSide, &address.sin_addr);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        return fd;
+    }
+
+    int hold(int port) {
+        std::vector<pollfd> sockets(kWaiting + kTrickling);
+        for (auto& socket : sockets)
+            socket = {open(port), POLLRDHUP, 0};
+        while (!stop_) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            poll(sockets.data(), sockets.size(), 0);
+            for (std::size_t i = 0; i < sockets.size(); ++i) {
+                if (sockets[i].revents != 0) {
+                    close(sockets[i].fd);
+                    sockets[i].fd = open(port);
+                } else if (i < kTrickling) {
+                    send(sockets[i].fd, "P", 1, MSG_NOSIGNAL);
+                }
+            }
+        }
+        for (auto& socket : sockets)
+            close(socket.fd);
+        return 0;
+    }
+
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+/// Arg 0: 1 while a LAN peer floods the daemon, 0 without. Arg 1: 1 with the daemon's folder on
+/// tmpfs, so the figure is the server's and not the disk's flush; 0 on the disk.
+void ChallengeUnderFlood(benchmark::State& state) {
+    if (!privateNetwork) {
+        state.SkipWithError("needs a network namespace of its own (run as root)");
+        return;
+    }
+    LanPeer peer;
+    ScratchFolder folder(state.range(1) == 1 ? "/dev/shm" : "/tmp");
+    const int port = 50051;
+    RunningDaemon daemon(folder.path() / "tarvelind", port, "lan");
+    auto before = daemon.footprint();
+    std::optional<Flood> flood;
+    if (state.range(0) == 1) {
+        flood.emplace(peer, port);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
+
+    std::vector<double> micros;
+    int failures = 0;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        auto res = httplib::Client("127.0.0.1", port)
+                       .Post("/v1/pairing/challenge", "{}", "application/json");
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        failures += !res || res->status != 200;
+    }
+    auto during = daemon.footprint();
+    flood.reset();
+    // Long enough for every connection the flood left to reach its deadline.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    auto after = daemon.footprint();
+
+    std::sort(micros.begin(), micros.end());
+    state.counters["median_us"] = micros[micros.size() / 2];
+    state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
+    state.counters["failures"] = failures;
+    state.counters["rss_kib_before"] = before.first;
+    state.counters["rss_kib_during"] = during.first;
+    state.counters["rss_kib_after"] = after.first;
+    state.counters["fds_before"] = before.second;
+    state.counters["fds_during"] = during.second;
+    state.counters["fds_after"] = after.second;
+}
+BENCHMARK(ChallengeUnderFlood)
+    ->ArgsProduct({{0, 1}, {1, 0}})
+    ->Iterations(1000)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
 void EventInsert(benchmark::State& state) {
     ScratchFolder folder;
     std::string error;
@@ -143,3 +263,13 @@ void EventInsert(benchmark::State& state) {
 BENCHMARK(EventInsert)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    privateNetwork = unshare(CLONE_NEWNET) == 0 && std::system("ip link set dev lo up") == 0;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
