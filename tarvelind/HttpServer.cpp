@@ -94,9 +94,9 @@ struct HttpServer::State {
             return MHD_YES;
         // Told once per flood, not once per connection, so the log stays readable.
         if (self.refusalLogged.insert(peer).second) {
-            logLine("refusing new connections from " + peer + " while it has " +
-                    std::to_string(fromPeer) + " open and the LAN " +
-                    std::to_string(self.openFromLan));
+            logLine("refusing new connections from " + peer + " for now: it holds " +
+                    std::to_string(fromPeer) + ", the LAN " + std::to_string(self.openFromLan) +
+                    " of " + std::to_string(self.limits.fromLan));
         }
         return MHD_NO;
     }

@@ -232,7 +232,7 @@ TEST_F(RunningDaemon, KeepsThePairingFileWholeAndPrivateAndTheStoreAcrossARestar
               "companion.started\ncapture.start\nlan.baseline\ncompanion.started\nlan.baseline\n");
 }
 
-TEST(LanWatcher, StoresEachChangeOnceAndGivesUpWhenTheStoreFails) {
+TEST(LanWatcher, StoresEachChangeOnceNoneFromAFailedReadAndStopsWhenTheStoreFails) {
     // The network as successive polls find it, each with the events its change gives.
     std::deque<tarvelind::LanView> views(1);  // each view starts as a copy of the one before
     std::vector<std::string> changes;
