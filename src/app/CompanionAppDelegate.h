@@ -55,7 +55,7 @@ class CompanionAppDelegate : public std::enable_shared_from_this<CompanionAppDel
     void scheduleDaemonStabilityReset(const std::shared_ptr<ChildProcess>& process);
     void stopDaemonProcess(bool restart);
     bool isPortListening() const;
-    // Blocks its thread for up to about three seconds; any thread.
+    // Blocks its thread for up to about three seconds.
     void waitForPortToClose() const;
 
     // Pairing.
@@ -84,6 +84,9 @@ class CompanionAppDelegate : public std::enable_shared_from_this<CompanionAppDel
     std::vector<std::shared_ptr<Window>> pairingWindows;
     std::vector<std::shared_ptr<Window>> digestWindows;
     bool didShowInitialPairing = false;
+    // From the user's yes to the verdict on whether the helper stayed up: a second start in
+    // between would race the first for the PID file and the port.
+    bool captureHelperStarting = false;
     bool daemonShouldRestart = true;
     std::vector<WallClock::time_point> daemonRestartFailures;
     std::shared_ptr<ScheduledTask> daemonRestartWorkItem;

@@ -9,7 +9,8 @@ namespace companion {
 struct AdminShellResult {
     enum class Kind { failure, success };
 
-    Kind kind = Kind::success;
+    // A result nobody filled in is no proof the command ran.
+    Kind kind = Kind::failure;
     // For a failure, the text meant for the user.
     std::string text;
 

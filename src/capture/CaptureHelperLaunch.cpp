@@ -10,6 +10,9 @@ namespace companion {
 namespace fs = std::filesystem;
 
 void CompanionAppDelegate::startCaptureHelper() {
+    if (captureHelperStarting) {
+        return;
+    }
     const auto binary = platform.bundle->resource(kCaptureDaemonResourceName);
     if (!binary) {
         showAlert("Missing capture helper",
@@ -24,6 +27,7 @@ void CompanionAppDelegate::startCaptureHelper() {
     if (answer != kAlertFirstButtonReturn) {
         return;
     }
+    captureHelperStarting = true;
     stopDaemonProcess(false);
     // Both daemons use the same port; the capture daemon could not bind it while the old one
     // is still shutting down.
@@ -38,6 +42,7 @@ void CompanionAppDelegate::startCaptureHelper() {
 void CompanionAppDelegate::launchCaptureHelper(const fs::path& binary) {
     const auto log = logDir() / kCaptureHelperLogName;
     const auto prepareFailed = [this](const std::string& description) {
+        captureHelperStarting = false;
         showAlert("Could not prepare capture helper", description);
         startDaemon();
     };
@@ -66,6 +71,7 @@ void CompanionAppDelegate::launchCaptureHelper(const fs::path& binary) {
                 return;
             }
             if (!result.isSuccess()) {
+                self->captureHelperStarting = false;
                 std::error_code ignored;
                 fs::remove(self->appSupport() / kCaptureHelperPidFileName, ignored);
                 self->showAlert("Could not start packet capture helper", result.text);
@@ -80,6 +86,7 @@ void CompanionAppDelegate::launchCaptureHelper(const fs::path& binary) {
                 if (!self) {
                     return;
                 }
+                self->captureHelperStarting = false;
                 if (self->captureHelperPID()) {
                     self->showAlert("Packet capture helper started",
                                     "Capture & explain can now run from the iPhone. Choose Stop "

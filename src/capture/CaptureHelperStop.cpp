@@ -5,6 +5,7 @@
 #include "app/CompanionAppDelegate.h"
 #include "app/CompanionFiles.h"
 #include "capture/ShellQuoting.h"
+#include "daemon/StopRestart.h"
 
 namespace companion {
 
@@ -41,17 +42,18 @@ void CompanionAppDelegate::stopCaptureHelper() {
         captureHelperStopCommand(captureHelperPID(), appSupport() / kCaptureHelperPidFileName);
     // Whatever the outcome, the PID file decides afterwards which daemon should run, so a
     // refused request needs no message of its own.
-    runAdminShell(command, [queue = platform.mainQueue, weak = weak_from_this()](AdminShellResult) {
-        std::thread([queue, weak] {
-            auto self = weak.lock();
-            if (!self) {
-                return;
-            }
+    // The worker holds the probe, never the delegate: the last reference to the delegate must
+    // not be dropped, and the delegate destroyed, off the main thread.
+    runAdminShell(command, [queue = platform.mainQueue, weak = weak_from_this(),
+                            probe = platform.portProbe, port = port](AdminShellResult) {
+        std::thread([queue, weak, probe, port] {
             // Waited for here, not on the main thread, so the menu stays responsive.
-            self->waitForPortToClose();
-            queue->post([self] {
-                self->startDaemon();
-                self->rebuildMenu();
+            companion::waitForPortToClose(*probe, port);
+            queue->post([weak] {
+                if (auto self = weak.lock()) {
+                    self->startDaemon();
+                    self->rebuildMenu();
+                }
             });
         }).detach();
     });

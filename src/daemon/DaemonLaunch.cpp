@@ -47,9 +47,13 @@ void CompanionAppDelegate::startDaemon() {
     if (auto error = createFolder(logs)) {
         return launchFailed(*error);
     }
-    // Each launch starts a fresh log, so it holds the output of the latest daemon only.
+    // Each launch gets a new file, so it holds the output of the latest daemon only. Replaced,
+    // not emptied: a daemon still exiting writes on into the old, unlinked file instead of at
+    // its old offset in the new one.
     const auto log = logs / kCompanionDaemonLogName;
-    std::ofstream(log, std::ios::trunc);
+    std::error_code ignored;
+    std::filesystem::remove(log, ignored);
+    std::ofstream(log, std::ios::app);
 
     LaunchRequest request{
         *executable, daemonArguments(port, configDirectory, configDirectory / kPairingFileName),

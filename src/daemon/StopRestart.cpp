@@ -1,5 +1,7 @@
 #include <thread>
 
+#include "daemon/StopRestart.h"
+
 #include "app/CompanionAppDelegate.h"
 
 namespace companion {
@@ -40,14 +42,18 @@ bool CompanionAppDelegate::isPortListening() const {
     return platform.portProbe->isListening(port);
 }
 
-void CompanionAppDelegate::waitForPortToClose() const {
+void waitForPortToClose(const PortProbe& probe, const std::string& port) {
     const auto deadline = MonotonicClock::now() + std::chrono::seconds(3);
     while (MonotonicClock::now() < deadline) {
-        if (!isPortListening()) {
+        if (!probe.isListening(port)) {
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+}
+
+void CompanionAppDelegate::waitForPortToClose() const {
+    companion::waitForPortToClose(*platform.portProbe, port);
 }
 
 }  // namespace companion

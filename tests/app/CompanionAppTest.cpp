@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <unistd.h>
+#include <fstream>
 #include <sstream>
 
 #include "main/PrivateNetwork.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/posix/PosixProcessLauncher.h"
+#include "support/DirectShellRunner.h"
 #include "support/TestEnvironment.h"
 
 namespace companion::testing {
@@ -29,6 +31,7 @@ struct Probes : ProcessProbe, ProcNetPortProbe {
 struct Supervised : ProcessLauncher {
     explicit Supervised(const std::string& daemonScript, std::shared_ptr<Probes> probes = {}) {
         env.installDaemonScript(daemonScript);
+        env.adminShellRunner = std::make_shared<DirectShellRunner>();
         auto platform = env.platform();
         platform.processLauncher = std::shared_ptr<ProcessLauncher>(std::shared_ptr<void>(), this);
         platform.processProbe = probes ? probes : platform.processProbe;
@@ -199,8 +202,10 @@ TEST(DaemonLaunch, ReportsEachFailureOnceThenPassesItsArgumentsWholeToAFreshLog)
     fs::permissions(binary, fs::perms::owner_all);
     const fs::path log = s.env.logDir() / "Orvane Pelix Companion.log";
     writeFile(log, "an earlier daemon's output\n");
+    std::fstream earlier(log, std::ios::in | std::ios::out | std::ios::ate);  // still exiting
     s.delegate->startDaemon();
     s.awaitExits(1);
+    earlier << "its last words" << std::flush;
     const std::string dir = s.env.configDirectory().string();
     EXPECT_EQ(readFile(log), "[-addr][lan][-port][50051][-config][" + dir +
                                  "][-pairing-code-file][" + dir + "/pairing-code.json]to-stderr\n");
@@ -243,8 +248,15 @@ TEST(WaitForPortToClose, ProbesATenthOfASecondApartForAboutThreeSeconds) {
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(listener, 1), 0);
     s.delegate->waitForPortToClose();
-    ::close(listener);
     EXPECT_TRUE(probes->portProbes >= 1 + 2 && probes->portProbes <= 1 + 31) << probes->portProbes;
+    // A stopped capture helper's port is waited for on a worker, which must leave the delegate
+    // for the main thread to destroy.
+    const int before = probes->portProbes;
+    s.delegate->stopCaptureHelper();
+    ASSERT_TRUE(waitUntil([&] { return probes->portProbes > before; }));
+    std::weak_ptr<CompanionAppDelegate> quitted = std::exchange(s.delegate, s.env.makeDelegate());
+    EXPECT_TRUE(quitted.expired());
+    ::close(listener);
 }
 
 TEST(Lifecycle, PairingShowsOnceByItselfAndOnReopenAndQuittingStopsTheDaemonForGood) {

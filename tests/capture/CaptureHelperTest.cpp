@@ -85,6 +85,9 @@ class CaptureHelper : public ::testing::Test {
     void startHelper(const std::string& answerAlert) {
         env.ui->expectAlert("Start packet capture helper?");
         delegate->startCaptureHelper();
+        const auto menu = env.ui->statusItem->menu();
+        delegate->startCaptureHelper();  // while one is under way: nothing, not even a question
+        EXPECT_EQ(env.ui->statusItem->menu(), menu);
         EXPECT_EQ(detail(),
                   "This temporarily replaces the lightweight watcher with the pcap-enabled "
                   "companion. macOS will ask for administrator approval because packet capture "
@@ -150,7 +153,7 @@ TEST_F(CaptureHelper, StopKillsACaptureDaemonThatIgnoresTerm) {
     ASSERT_TRUE(waitUntil([&] { return fs::exists(signals); }));
     writeFile(pidFile(), std::to_string(daemon->processIdentifier()) + "\n");
     const auto stop = captureHelperStopCommand(daemon->processIdentifier(), pidFile());
-    EXPECT_TRUE(env.adminShellRunner->run(stop).isSuccess());
+    EXPECT_TRUE(env.adminShellRunner->run(stop).isSuccess() && !AdminShellResult().isSuccess());
     EXPECT_TRUE(waitUntil([&] { return !daemon->isRunning(); }));
     EXPECT_EQ(readFile(signals), "TERM\n");
     EXPECT_FALSE(fs::exists(pidFile()));
