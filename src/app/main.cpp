@@ -14,6 +14,7 @@
 #include "platform/qt/QtMainQueue.h"
 #include "platform/qt/QtUi.h"
 #include "platform/qt/SingleInstance.h"
+#include "platform/qt/TerminationSignals.h"
 
 #ifdef COMPANION_DIRECT_ADMIN_SHELL
 #include "support/DirectShellRunner.h"
@@ -35,6 +36,7 @@ std::shared_ptr<AdminShellRunner> makeAdminShellRunner(std::shared_ptr<ToolRunne
 // The entry: builds the platform pieces, hands them to the one delegate and runs the event loop.
 struct CompanionMain {
     static int main(int argc, char** argv) {
+        TerminationSignals termination;
         // A peer that goes away mid-write must not end the companion.
         std::signal(SIGPIPE, SIG_IGN);
 
@@ -84,6 +86,11 @@ struct CompanionMain {
         instance.setReopenHandler([&weakDelegate](bool hasVisibleWindows) {
             if (auto delegate = weakDelegate.lock()) {
                 delegate->applicationShouldHandleReopen(hasVisibleWindows);
+            }
+        });
+        termination.onSignal([&weakDelegate] {
+            if (auto delegate = weakDelegate.lock()) {
+                delegate->perform(Command::Quit);
             }
         });
 

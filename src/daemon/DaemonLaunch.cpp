@@ -56,8 +56,10 @@ void CompanionAppDelegate::startDaemon() {
     std::ofstream(log, std::ios::app);
 
     LaunchRequest request{
-        *executable, daemonArguments(port, configDirectory, configDirectory / kPairingFileName),
-        log};
+        .executable = *executable,
+        .arguments = daemonArguments(port, configDirectory, configDirectory / kPairingFileName),
+        .outputFile = log,
+        .terminateWithCompanion = true};
     auto onTermination = [queue = platform.mainQueue,
                           weak = weak_from_this()](const std::shared_ptr<ChildProcess>& process) {
         queue->post([weak, process] {

@@ -27,6 +27,10 @@ struct LaunchRequest {
     // Standard output and standard error both go here, opened for writing at its end.
     // Standard input, environment and working directory are inherited.
     std::filesystem::path outputFile;
+    // Ended with SIGTERM by the system should the companion die without stopping it (killed,
+    // crashed), so it never outlives the companion holding the port. Launch it from the main
+    // thread: the system watches the thread that launched it.
+    bool terminateWithCompanion = false;
 };
 
 // Called exactly once per process, on a thread of its own, with the process that ended.

@@ -276,6 +276,19 @@ def flow_quit(s):
     wait_for(lambda: not s.daemons(), 5, "the daemon to end after Quit")
 
 
+def flow_ends(s):
+    """A logout's SIGTERM and a terminal's SIGINT or SIGHUP end the companion as Quit does; killed
+    outright, it leaves the kernel to stop its daemon."""
+    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP, signal.SIGKILL):
+        s.launch_app()
+        wait_for(s.daemons, 10, "a daemon")
+        s.app.send_signal(sig)
+        wait_for(lambda: s.app.poll() is not None, 10, f"the companion to end on {sig.name}")
+        if s.app.returncode != (-sig if sig == signal.SIGKILL else 0):
+            raise FlowFailed(f"{sig.name} ended the companion with {s.app.returncode}")
+        wait_for(lambda: not s.daemons(), 5, f"the daemon to end after {sig.name}")
+
+
 def flow_capture(s):
     s.choose("Packet Capture Helper")
     wait_for(lambda: s.shown(APP_NAME), 5, "the confirmation")  # "Start Helper" is its default
@@ -321,7 +334,7 @@ def main():
     artifacts = Path(os.environ.get("E2E_ARTIFACTS", build / "e2e"))
     selected = sys.argv[2].split(",") if len(sys.argv) > 2 else None
     plan = [(build / APP_NAME, ["launch", "pairing", "menu", "digest", "supervision", "reopen",
-                                "quit"])]
+                                "quit", "ends"])]
     if (build / "e2e-app" / "bin").exists():
         plan.append((build / "e2e-app", ["launch", "capture", "quit"]))
     passed = failed = 0

@@ -19,23 +19,35 @@ namespace {
 
 using ::testing::HasSubstr;
 
-TEST(ProcessLauncher, ReportsEachExitOnceAndNeverSignalsARecycledId) {
+TEST(ProcessLauncher, StartsChildrenCleanReportsEachExitOnceAndNeverSignalsARecycledId) {
     ManualMainQueue queue;
+    TemporaryFolder dir;
     std::vector<std::shared_ptr<ChildProcess>> ended;
-    const auto launch = [&](const char* program) {
+    const auto launch = [&](const char* program, std::vector<std::string> arguments) {
+        writeFile(dir.path() / "out", "");
         return std::get<0>(PosixProcessLauncher().launch(
-            {program, {"9"}, "/dev/null"},
+            {program, arguments, dir.path() / "out"},
             [&](const auto& process) { queue.post([&, process] { ended.push_back(process); }); }));
     };
-    const auto first = launch("/bin/false");
-    ASSERT_TRUE(queue.runUntil([&] { return !ended.empty(); }));
-    // Blocked in the newcomer, a stray SIGTERM stays pending where /proc shows it.
+    // What the companion blocks or ignores, its children neither block nor ignore.
     sigset_t term{};
     sigaddset(&term, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &term, nullptr);
-    std::ofstream("/proc/sys/kernel/ns_last_pid") << first->processIdentifier() - 1;
-    const auto second = launch("/bin/sleep");
+    const auto pipe = std::signal(SIGPIPE, SIG_IGN);
+    const auto first = launch("/bin/grep", {"^Sig[BI]", "/proc/self/status"});
     pthread_sigmask(SIG_UNBLOCK, &term, nullptr);
+    std::signal(SIGPIPE, pipe);
+    ASSERT_TRUE(queue.runUntil([&] { return !ended.empty(); }));
+    EXPECT_EQ(readFile(dir.path() / "out"),
+              "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
+    // Blocked in the newcomer, a stray SIGTERM stays pending where /proc shows it.
+    std::ofstream("/proc/sys/kernel/ns_last_pid") << first->processIdentifier() - 1;
+    const auto second =
+        launch("/usr/bin/python3", {"-c",
+                                    "import signal, time; "
+                                    "signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGTERM]); "
+                                    "print(flush=True); time.sleep(60)"});
+    ASSERT_TRUE(waitUntil([&] { return readFile(dir.path() / "out") == "\n"; }));
     first->terminate();
     const auto status =
         readFile("/proc/" + std::to_string(second->processIdentifier()) + "/status");

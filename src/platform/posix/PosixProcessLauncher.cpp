@@ -68,7 +68,8 @@ LaunchResult PosixProcessLauncher::launch(const LaunchRequest& request,
         return describeFileError("Could not open the log", request.outputFile, error);
     }
     const SpawnResult spawned =
-        spawnProgram({request.executable, request.arguments, output.get(), output.get()});
+        spawnProgram({request.executable, request.arguments, output.get(), output.get(),
+                      request.terminateWithCompanion});
     if (spawned.error != 0) {
         return describeSpawnError(request.executable, spawned.error);
     }

@@ -1,10 +1,13 @@
 #include "platform/posix/Spawn.h"
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <linux/close_range.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 extern char** environ;
@@ -41,17 +44,42 @@ int makePipe(Pipe& pipe) {
     return 0;
 }
 
-SpawnResult spawnProgram(const SpawnRequest& request) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (request.standardOutput >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, request.standardOutput, STDOUT_FILENO);
-    }
-    if (request.standardError >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, request.standardError, STDERR_FILENO);
-    }
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+namespace {
 
+// Runs in the child between fork and exec, where only async-signal-safe calls are allowed: all
+// it needs was prepared before the fork.
+[[noreturn]] void execInChild(const SpawnRequest& request, char* const* argv, pid_t parent,
+                              int reportError) {
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal) {
+        ::sigaction(signal, &defaultAction, nullptr);  // fails harmlessly for KILL and STOP
+    }
+    // The parent may have died before the request took hold; then nobody would send it.
+    if (request.terminateWithParent &&
+        (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)) {
+        ::_exit(127);
+    }
+    if ((request.standardOutput >= 0 && ::dup2(request.standardOutput, STDOUT_FILENO) < 0) ||
+        (request.standardError >= 0 && ::dup2(request.standardError, STDERR_FILENO) < 0)) {
+        const int error = errno;
+        (void)!::write(reportError, &error, sizeof error);
+        ::_exit(127);
+    }
+    // Everything else closes on exec, including the error report once exec succeeds.
+    ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(argv[0], argv, environ);
+    const int error = errno;
+    (void)!::write(reportError, &error, sizeof error);
+    ::_exit(127);
+}
+
+}  // namespace
+
+SpawnResult spawnProgram(const SpawnRequest& request) {
     const std::string executable = request.executable.string();
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(executable.c_str()));
@@ -59,15 +87,36 @@ SpawnResult spawnProgram(const SpawnRequest& request) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
-
-    SpawnResult result;
-    result.error =
-        ::posix_spawn(&result.pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (result.error != 0) {
-        result.pid = -1;
+    Pipe report;
+    if (const int error = makePipe(report)) {
+        return {-1, error};
     }
-    return result;
+
+    // Blocked across the fork so that none of the companion's handlers runs in the child.
+    sigset_t all, previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        execInChild(request, argv.data(), parent, report.writeEnd.get());
+    }
+    const int forkError = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (pid < 0) {
+        return {-1, forkError};
+    }
+    // The child's copy of the write end goes at its exec, so end of file means it started.
+    report.writeEnd.reset();
+    int error = 0;
+    ssize_t got = 0;
+    while ((got = ::read(report.readEnd.get(), &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    if (got == sizeof error) {
+        waitForChild(pid);
+        return {-1, error};
+    }
+    return {pid, 0};
 }
 
 int waitForChild(pid_t pid) {

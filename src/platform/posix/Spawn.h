@@ -41,6 +41,9 @@ struct SpawnRequest {
     std::vector<std::string> arguments;
     int standardOutput = -1;  // -1 inherits
     int standardError = -1;   // -1 inherits
+    // The kernel sends the child SIGTERM when the thread that started it ends, so a child that
+    // must not outlive the companion is started from its main thread.
+    bool terminateWithParent = false;
 };
 
 struct SpawnResult {
@@ -49,7 +52,8 @@ struct SpawnResult {
 };
 
 // Starts the program directly (no shell, no PATH search), closing every other descriptor in
-// the child so it holds nothing of the companion's.
+// the child so it holds nothing of the companion's, with every signal at its default action and
+// none blocked, whatever the companion ignores or blocks.
 SpawnResult spawnProgram(const SpawnRequest& request);
 
 // Waits for the child and answers its raw wait status, retrying interrupted waits.
