@@ -1,11 +1,11 @@
 #include "platform/qt/DigestWindow.h"
 
-#include <QApplication>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
 #include <QScrollArea>
 #include <QVBoxLayout>
+
+#include "platform/qt/Typography.h"
 
 namespace companion {
 
@@ -13,41 +13,6 @@ namespace {
 
 constexpr int kWidth = 520;
 constexpr int kHeight = 420;
-
-enum class Tone { Primary, Secondary, Tertiary };
-
-// The label colours of the Mac, as the text colour of the current palette faded to the same
-// degree, so they follow a dark palette too.
-QColor toneColor(const QPalette& palette, Tone tone) {
-    QColor color = palette.color(QPalette::WindowText);
-    switch (tone) {
-        case Tone::Primary:
-            break;
-        case Tone::Secondary:
-            color.setAlphaF(0.55f);
-            break;
-        case Tone::Tertiary:
-            color.setAlphaF(0.3f);
-            break;
-    }
-    return color;
-}
-
-// Sizes are given in device-independent pixels, the unit of the Mac's points: the page then
-// keeps its proportions inside the 520 by 420 window whatever the screen's dots per inch.
-QFont systemFont(int size, QFont::Weight weight) {
-    QFont font = QApplication::font();
-    font.setPixelSize(size);
-    font.setWeight(weight);
-    return font;
-}
-
-QFont monospacedFont(int size) {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPixelSize(size);
-    font.setWeight(QFont::Normal);
-    return font;
-}
 
 // A wrapping label is the Mac's multi-line one, whose text the user may select; the single-line
 // kind is a plain caption.
@@ -59,9 +24,7 @@ QLabel* makeLabel(const std::string& text, const QFont& font, Tone tone, Kind ki
     label->setTextFormat(Qt::PlainText);
     label->setText(QString::fromStdString(text));
     label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, toneColor(palette, tone));
-    label->setPalette(palette);
+    setTone(*label, tone);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // A long line is cut at the window's edge rather than widening the page.
     label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -78,7 +41,8 @@ QWidget* makeEventBlock(const DigestWindowContent::Block& block) {
     stack->setSpacing(3);
     stack->addWidget(
         makeLabel(block.summary, systemFont(13, QFont::Medium), Tone::Primary, Kind::Wrapping));
-    stack->addWidget(makeLabel(block.meta, monospacedFont(11), Tone::Secondary, Kind::SingleLine));
+    stack->addWidget(makeLabel(block.meta, monospacedFont(11, QFont::Normal), Tone::Secondary,
+                               Kind::SingleLine));
     return widget;
 }
 

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPainter>
@@ -10,6 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
+
+#include "platform/qt/Typography.h"
 
 namespace companion {
 
@@ -21,21 +22,6 @@ constexpr int kQuietZoneModules = 4;
 constexpr int kFrameSide = 300;
 constexpr int kFrameRadius = 18;
 constexpr int kImageSide = 264;
-
-QFont systemFont(qreal points, QFont::Weight weight) {
-    QFont font = QApplication::font();
-    font.setPointSizeF(points);
-    font.setWeight(weight);
-    return font;
-}
-
-// Digits of equal width, so codes do not shift from one digit to the next.
-QFont monospacedDigitFont(qreal points, QFont::Weight weight) {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSizeF(points);
-    font.setWeight(weight);
-    return font;
-}
 
 void setTextColor(QWidget& widget, QPalette::ColorRole role) {
     QPalette palette = widget.palette();
@@ -123,7 +109,7 @@ PairingWindow::PairingWindow(const PairingWindowContent& content)
 
     auto* title = label(content.title, systemFont(24, QFont::DemiBold));
     auto* instruction = label(content.instruction, systemFont(13, QFont::Normal));
-    setTextColor(*instruction, QPalette::PlaceholderText);
+    setTone(*instruction, Tone::Secondary);
 
     auto* frame = new QrFrame;
     auto* image = new QrImageView(qrImage(content.qr));
@@ -133,15 +119,13 @@ PairingWindow::PairingWindow(const PairingWindowContent& content)
     frameLayout->setContentsMargins(0, 0, 0, 0);
     frameLayout->addWidget(image, 0, 0, Qt::AlignCenter);
 
-    auto* code = label(content.code, monospacedDigitFont(36, QFont::DemiBold));
+    auto* code = label(content.code, monospacedFont(36, QFont::DemiBold));
     setTextColor(*code, QPalette::Highlight);
-    // Someone may rather type the code than scan it.
-    code->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* note = label(content.note, systemFont(12, QFont::Normal));
     note->setWordWrap(true);
     note->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    setTextColor(*note, QPalette::PlaceholderText);
+    setTone(*note, Tone::Secondary);
 
     auto* copy = new QPushButton(QString::fromStdString(content.copyButtonTitle));
     copy->setAutoDefault(true);

@@ -97,7 +97,12 @@ QMenu* buildMenu(const MenuModel& model, const QtUi::CommandHandler& onCommand) 
         action->setCheckable(item.checkable);
         action->setChecked(item.checked);
         const Command command = item.command;
-        QObject::connect(action, &QAction::triggered, [onCommand, command] { onCommand(command); });
+        // Qt flips a check mark on click; the menu shows the state of its last rebuild instead,
+        // so a command that fails, and rebuilds nothing, leaves the mark as it was.
+        QObject::connect(action, &QAction::triggered, [onCommand, command, action, item] {
+            action->setChecked(item.checked);
+            onCommand(command);
+        });
     }
     return menu;
 }

@@ -11,7 +11,8 @@ class QtWindow : public QWidget, public Window {
   public:
     explicit QtWindow(const QString& title);
 
-    bool isVisible() const override { return QWidget::isVisible(); }
+    // A minimised window is not in sight: the commands that show a window then open a new one.
+    bool isVisible() const override { return QWidget::isVisible() && !isMinimized(); }
     void makeKeyAndOrderFront() override;
 
   protected:

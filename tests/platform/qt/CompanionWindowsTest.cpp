@@ -9,6 +9,7 @@
 #include "platform/qt/DigestWindow.h"
 #include "platform/qt/PairingWindow.h"
 #include "platform/qt/QtApplication.h"
+#include "platform/qt/Typography.h"
 #include "support/TestEnvironment.h"
 
 namespace companion::testing {
@@ -34,6 +35,17 @@ TEST(PairingWindow, DrawsTheContentAndCopiesTheLink) {
     const std::string link = pairingLink("<b>studio</b>", "50051", "<i>042917</i>", "sha256:ff");
     PairingWindow window(pairingWindowContent("<i>042917</i>", "<b>studio</b>", link));
     EXPECT_EQ(window.windowTitle(), "Orvane Pelix Pairing");
+    // The Mac's points are device-independent pixels: the title 24, the code 36.
+    const auto labels = window.findChildren<QLabel*>();
+    EXPECT_EQ(labels[0]->font().pixelSize() * 100 + labels[2]->font().pixelSize(), 2436);
+    EXPECT_EQ(labels[1]->palette().color(QPalette::WindowText),
+              toneColor(window.palette(), Tone::Secondary));
+    EXPECT_FALSE(labels[2]->textInteractionFlags() & Qt::TextSelectableByMouse) << "the code";
+    // Minimised, it no longer counts as shown, so the command opens a window in sight.
+    window.showMinimized();
+    EXPECT_FALSE(static_cast<Window&>(window).isVisible());
+    window.showNormal();
+    EXPECT_TRUE(static_cast<Window&>(window).isVisible());
     EXPECT_EQ(texts(window),
               (std::vector<std::string>{"Pair Orvane Pelix",
                                         "Scan with Orvane Pelix on your iPhone.", "<i>042917</i>",

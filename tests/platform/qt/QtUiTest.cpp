@@ -27,6 +27,9 @@ TEST(QtMenu, BuiltFromTheModel) {
         shown += QString("%1 %2 %3|").arg(action->text(), action->shortcut().toString()).arg(flags);
     }
     EXPECT_EQ(shown.toStdString(), "Running  0|  100|Show Ctrl+P 100|Login  111|");
+    // A toggle whose command changed nothing keeps the mark the menu was built with.
+    menu->actions()[3]->trigger();
+    EXPECT_TRUE(menu->actions()[3]->isChecked());
 }
 
 TEST(QtAlert, FirstButtonIsTheDefaultCancelTakesEscapeAnswersCountFrom1000) {
