@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/mount.h>
 #include <unistd.h>
 #include <fstream>
 #include <sstream>
@@ -187,7 +188,8 @@ TEST(DaemonLaunch, ReportsEachFailureOnceThenPassesItsArgumentsWholeToAFreshLog)
         ui.expectAlert(alert);
         s.delegate->startDaemon();
         s.env.queue->advance(120);  // a retry would show another alert
-        EXPECT_NE(ui.alerts.back().informativeText.find(detail), std::string::npos);
+        EXPECT_NE(ui.alerts.back().informativeText.find(detail), std::string::npos)
+            << ui.alerts.back().informativeText;
         EXPECT_TRUE(!s.delegate->daemon && ui.statusItem->menus.empty()) << "started or rebuilt";
     };
     fs::rename(binary, s.env.home.path() / "aside");
@@ -196,6 +198,15 @@ TEST(DaemonLaunch, ReportsEachFailureOnceThenPassesItsArgumentsWholeToAFreshLog)
     writeFile(s.env.dataHome(), "a file where the data folder belongs");
     fails("Could not start companion", "Not a directory");
     fs::remove(s.env.dataHome());
+    writeFile(s.env.logDir(), "a file where the log folder belongs");
+    fails("Could not start companion", "Orvane Pelix\u201d: Not a directory");
+    fs::remove(s.env.logDir());
+    if (privateNetworkProblem().empty()) {
+        fs::create_directories(s.env.dataHome());
+        ASSERT_EQ(mount("ro", s.env.dataHome().c_str(), "tmpfs", MS_RDONLY, nullptr), 0);
+        fails("Could not start companion", "Read-only file system");
+        umount(s.env.dataHome().c_str());
+    }
     fs::permissions(binary, fs::perms::owner_read);
     fails("Could not start companion", "Permission denied");
 

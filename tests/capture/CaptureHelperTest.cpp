@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <fstream>
 
 #include "capture/AppleScript.h"
 #include "capture/CaptureHelperScript.h"
@@ -143,6 +146,19 @@ TEST_F(CaptureHelper, ARefusedRequestLeavesTheLightweightDaemonAndNoStalePidFile
     startHelper("Could not start packet capture helper");
     EXPECT_EQ(detail(), "No");
     EXPECT_FALSE(fs::exists(pidFile()));
+}
+
+TEST_F(CaptureHelper, AFullDiskIsToldAndLeavesTheScriptAsItWas) {
+    REQUIRE_PRIVATE_NETWORK();
+    fs::create_directories(env.appSupport());
+    ASSERT_EQ(mount("full", env.appSupport().c_str(), "tmpfs", 0, "size=64k"), 0);
+    writeScript(captureDaemon(), "exit 0");
+    writeFile(env.appSupport() / "run-capture-helper.sh", "an earlier script");
+    std::ofstream(env.appSupport() / "filler") << std::string(64 * 1024, 'x');
+    startHelper("Could not prepare capture helper");
+    EXPECT_NE(detail().find("No space left on device"), std::string::npos) << detail();
+    EXPECT_EQ(readFile(env.appSupport() / "run-capture-helper.sh"), "an earlier script");
+    umount(env.appSupport().c_str());
 }
 
 TEST_F(CaptureHelper, StopKillsACaptureDaemonThatIgnoresTerm) {

@@ -4,6 +4,7 @@
 // started and left behind (a daemon a failed test never stopped) ends with the test process.
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -20,9 +21,11 @@ const std::string& privateNetworkProblem() {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    if (::unshare(CLONE_NEWNET) != 0) {
-        problem = std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno) +
-                  " (run the tests as root, or where network namespaces are allowed)";
+    // Mounts too are the process's own, so a test may mount a full or a read-only folder.
+    if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        problem = std::string("unshare(CLONE_NEWNET | CLONE_NEWNS): ") + std::strerror(errno) +
+                  " (run the tests as root, or where namespaces are allowed)";
     } else if (std::system("ip link set dev lo up") != 0) {
         problem = "ip could not bring up loopback (scripts/install-deps installs iproute2)";
     }
