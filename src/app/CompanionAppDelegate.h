@@ -57,6 +57,7 @@ class CompanionAppDelegate : public std::enable_shared_from_this<CompanionAppDel
     bool isPortListening() const;
     // Blocks its thread for up to about three seconds; any thread.
     void waitForPortToClose() const;
+    static void waitForPortToClose(const PortProbe& probe, const std::string& port);
 
     // Pairing.
     std::optional<PairingPayload> readPairingPayload() const;

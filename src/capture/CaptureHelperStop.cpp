@@ -41,17 +41,18 @@ void CompanionAppDelegate::stopCaptureHelper() {
         captureHelperStopCommand(captureHelperPID(), appSupport() / kCaptureHelperPidFileName);
     // Whatever the outcome, the PID file decides afterwards which daemon should run, so a
     // refused request needs no message of its own.
-    runAdminShell(command, [queue = platform.mainQueue, weak = weak_from_this()](AdminShellResult) {
-        std::thread([queue, weak] {
-            auto self = weak.lock();
-            if (!self) {
-                return;
-            }
-            // Waited for here, not on the main thread, so the menu stays responsive.
-            self->waitForPortToClose();
-            queue->post([self] {
-                self->startDaemon();
-                self->rebuildMenu();
+    runAdminShell(command, [queue = platform.mainQueue, probe = platform.portProbe, port = port,
+                            weak = weak_from_this()](AdminShellResult) {
+        std::thread([queue, probe, port, weak] {
+            // Waited for here, not on the main thread, so the menu stays responsive. The delegate
+            // is not held meanwhile: were the companion to quit, its last reference would go on
+            // this thread and take the tray icon and windows with it, away from the main thread.
+            waitForPortToClose(*probe, port);
+            queue->post([weak] {
+                if (auto self = weak.lock()) {
+                    self->startDaemon();
+                    self->rebuildMenu();
+                }
             });
         }).detach();
     });

@@ -41,9 +41,13 @@ bool CompanionAppDelegate::isPortListening() const {
 }
 
 void CompanionAppDelegate::waitForPortToClose() const {
+    waitForPortToClose(*platform.portProbe, port);
+}
+
+void CompanionAppDelegate::waitForPortToClose(const PortProbe& probe, const std::string& port) {
     const auto deadline = MonotonicClock::now() + std::chrono::seconds(3);
     while (MonotonicClock::now() < deadline) {
-        if (!isPortListening()) {
+        if (!probe.isListening(port)) {
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
