@@ -124,7 +124,7 @@ TEST_F(RunningDaemon, MintsCodesForTheCompanionOnlyAndRefusesWhatItCannotTake) {
              {"GET", "/v1/health", "", 200, true},
          }) {
         const json before = pairing();
-        auto ask = [&] {
+        auto ask = [&, fromPeer = fromPeer, &method = method, &path = path, &body = body] {
             httplib::Client client(fromPeer ? LanPeer::kThisSide : "127.0.0.1", 50051);
             return method == "GET" ? client.Get(path) : client.Post(path, body, "application/json");
         };
