@@ -1,6 +1,5 @@
-// What the companion reads from outside. The first byte (a digit in the seeds) picks the parser:
-// 0 pairing file, 1 sqlite3's output for the digest, 2 event time, 3 kernel socket table,
-// 4 a process's command line, 5 capture helper PID file, 6 autostart entry.
+// What the companion reads from outside; the first byte (a digit in the seeds) picks the parser:
+// 0 pairing file, 1 sqlite3 rows, 2 event time, 3 socket table, 4 cmdline, 5 PID, 6 autostart.
 #include <cstdlib>
 
 #include "app/Text.h"
