@@ -122,6 +122,7 @@ TEST_F(RunningDaemon, MintsCodesForTheCompanionOnlyAndRefusesWhatItCannotTake) {
              {"POST", "/v1/health", "{}", 404, false},
              {"GET", "/v1/nowhere", "", 404, false},
              {"GET", "/v1/health", "", 200, true},
+             {"GET", "/v1/x%0Aforged%1B[2J", "", 404, true},
          }) {
         const json before = pairing();
         auto ask = [&, fromPeer = fromPeer, &method = method, &path = path, &body = body] {
@@ -133,6 +134,8 @@ TEST_F(RunningDaemon, MintsCodesForTheCompanionOnlyAndRefusesWhatItCannotTake) {
         // Only a successful challenge renews the code.
         EXPECT_EQ(pairing() != before, status == 200 && path == challenge) << path;
     }
+    // A LAN peer starts no log line of its own and sends the terminal no escape sequence.
+    EXPECT_NE(readFile(dir.path() / "log").find("GET /v1/x%0Aforged%1B[2J 404"), std::string::npos);
 }
 
 TEST_F(RunningDaemon, AnswersTheCompanionWhileALanPeerFloodsIt) {
