@@ -2,6 +2,7 @@
 #include <netinet/in.h>
 #include <sys/mount.h>
 #include <unistd.h>
+#include <atomic>
 #include <fstream>
 #include <sstream>
 
@@ -24,7 +25,7 @@ struct Probes : ProcessProbe, ProcNetPortProbe {
     }
     ProcessProbeResult result;
     std::optional<std::string> program;
-    mutable int portProbes = 0;
+    mutable std::atomic<int> portProbes = 0;  // the stop probes from a worker
 };
 
 // A delegate in a temporary home whose daemon is a shell script, launched for real; notes launch
