@@ -117,7 +117,12 @@ TEST(StatusMenu, FollowsTheDaemonTheCaptureHelperAndTheLoginItem) {
     s.awaitExits(2);
     expectMenu("Companion Stopped", "off", "Start Companion", startCapture);
     s.delegate->toggleOpenAtLogin();
-    const auto helper = s.env.startFakeCaptureHelper();  // keeps the lightweight daemon off
+    // A running capture helper, as the PID file shows it, keeps the lightweight daemon off.
+    const fs::path impostor = s.env.home.path() / "tarvelind-pcap-darwin-arm64";
+    fs::copy_file("/bin/sleep", impostor);
+    const auto helper = startChild(impostor, {"60"});
+    writeFile(s.env.appSupport() / "capture-helper.pid",
+              std::to_string(helper->processIdentifier()));
     s.delegate->startDaemon();
     expectMenu("Packet Capture Helper Running", "on", "Start Companion",
                "Stop Packet Capture Helper [] capStop");

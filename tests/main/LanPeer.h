@@ -63,16 +63,13 @@ class LanPeer {
     /// A connection from the peer to `port` on this side, or -1.
     int connectTo(int port) {
         return asPeer([port] {
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(static_cast<uint16_t>(port));
+            sockaddr_in address{.sin_family = AF_INET, .sin_port = htons(port)};
             inet_pton(AF_INET, kThisSide, &address.sin_addr);
-            int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-                close(fd);
-                return -1;
-            }
-            return fd;
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+                return fd;
+            close(fd);
+            return -1;
         });
     }
 

@@ -16,13 +16,10 @@ namespace companion::testing {
 namespace {
 
 TEST(PairingHost, TheDaemonsNameElseTheSystemsTrimmedWithLocal) {
-    const std::vector<std::pair<std::optional<std::string>, std::string>> systemNames = {
-        {" \t studio \r\n", "studio.local"},
-        {" \n\t", "localhost"},
-        {std::nullopt, "localhost"},
-        {"stu\xFF", "localhost"}};
-    for (const auto& [name, host] : systemNames) {
-        EXPECT_EQ(pairingHostFromSystemName(name), host) << name.value_or("no name");
+    EXPECT_EQ(pairingHostFromSystemName(" \t studio \r\n"), "studio.local");
+    const std::optional<std::string> unnamed[] = {" \n\t", std::nullopt, "stu\xFF"};
+    for (const auto& name : unnamed) {
+        EXPECT_EQ(pairingHostFromSystemName(name), "localhost") << name.value_or("no name");
     }
     TestEnvironment env;
     EXPECT_EQ(env.makeDelegate()->localPairingHost({{"host", " relay.example "}}),
@@ -93,7 +90,6 @@ TEST(ShowPairing, AsksTheDaemonThenShowsTheLinkOrWhyNot) {
         {299, 0, R"({"pairingCode": "", "serverFingerprint": "", "host": "h"})",
          "orvane-pelix://pair?host=h&port=50051&code=&fingerprint="},
         {300, 0, file, "Companion returned HTTP 300."},
-        {404, 0, file, "Companion returned HTTP 404."},
         {204, 3000, file, "Timed out waiting for the local daemon on port 50051."},
         {0, 0, file,
          "Failed to connect to 127.0.0.1 port 50051 after N ms: Couldn't connect to server"},

@@ -205,15 +205,6 @@ void TestEnvironment::installReferenceDaemon() {
     }
 }
 
-std::shared_ptr<ChildProcess> TestEnvironment::startFakeCaptureHelper() const {
-    const fs::path impostor = home.path() / "bin" / "tarvelind-pcap-darwin-arm64";
-    fs::create_directories(impostor.parent_path());
-    fs::copy_file("/bin/sleep", impostor, fs::copy_options::overwrite_existing);
-    auto helper = startChild(impostor, {"60"});
-    writeFile(appSupport() / "capture-helper.pid", std::to_string(helper->processIdentifier()));
-    return helper;
-}
-
 struct FixedDirectories : Directories {
     FixedDirectories(fs::path data, fs::path library) : data(std::move(data)), library(library) {}
     fs::path applicationSupportDirectory() const override { return data; }

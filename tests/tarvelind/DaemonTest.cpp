@@ -78,21 +78,16 @@ class RunningDaemon : public ::testing::Test {
 TEST_F(RunningDaemon, ASecondOneExits1AndOneWithABadCommandLine2WithoutWritingAnything) {
     start();
     const std::string args = kCompanionArgs;
+    const std::string tail = " -config cfg -pairing-code-file cfg/p.json";
+    // clang-format off
     for (const auto& [line, status] : std::vector<std::pair<std::string, int>>{
-             {args, 1},
-             {"--addr=127.0.0.1 -port=50051 -config=cfg -pairing-code-file=cfg/p.json", 1},
-             {"", 2},
-             {"-addr lan -port 50051 -config cfg", 2},
-             {"-port 50051 -config cfg -pairing-code-file cfg/p.json", 2},
-             {args + " -verbose", 2},
-             {args + " extra", 2},
-             {args + " -port", 2},
-             {"-addr somewhere -port 50051 -config cfg -pairing-code-file cfg/p.json", 2},
-             {"-addr lan -port 0 -config cfg -pairing-code-file cfg/p.json", 2},
-             {"-addr lan -port 65536 -config cfg -pairing-code-file cfg/p.json", 2},
-             {"-addr lan -port 50051 -config '' -pairing-code-file cfg/p.json", 2},
-             {"-allow-capture=maybe " + args, 2},
-         }) {
+             {args, 1}, {"--addr=127.0.0.1 -port=50051 -config=cfg -pairing-code-file=cfg/p.json", 1},
+             {"", 2}, {"-addr lan -port 50051 -config cfg", 2}, {"-port 50051" + tail, 2},
+             {args + " -verbose", 2}, {args + " extra", 2}, {args + " -port", 2},
+             {"-addr somewhere -port 50051" + tail, 2}, {"-addr lan -port 0" + tail, 2},
+             {"-addr lan -port 65536" + tail, 2}, {"-allow-capture=maybe " + args, 2},
+             {"-addr lan -port 50051 -config '' -pairing-code-file cfg/p.json", 2}}) {
+        // clang-format on
         TemporaryFolder dir;
         const int raw = std::system(daemonIn(dir.path(), line, "timeout -s KILL 10 ").c_str());
         const std::string log = readFile(dir.path() / "log");
@@ -109,20 +104,16 @@ TEST_F(RunningDaemon, MintsCodesForTheCompanionOnlyAndRefusesWhatItCannotTake) {
     start();
     auto fits = R"({"a":")" + std::string(64 * 1024 - 8, 'x') + "\"}";  // the most it takes
     const std::string challenge = "/v1/pairing/challenge";
+    // clang-format off
     for (const auto& [method, path, body, status, fromPeer] :
          std::vector<std::tuple<std::string, std::string, std::string, int, bool>>{
-             {"POST", challenge, "{}", 403, true},
-             {"POST", challenge, "{}", 200, false},
-             {"POST", challenge, "", 200, false},
-             {"POST", challenge, fits, 200, false},
-             {"POST", challenge, fits + " ", 400, false},
-             {"POST", challenge, "not json", 400, false},
-             {"POST", challenge, "[1]", 400, false},
-             {"GET", challenge, "", 404, false},
-             {"POST", "/v1/health", "{}", 404, false},
-             {"GET", "/v1/nowhere", "", 404, false},
-             {"GET", "/v1/health", "", 200, true},
-         }) {
+             {"POST", challenge, "{}", 403, true}, {"POST", challenge, "{}", 200, false},
+             {"POST", challenge, "", 200, false}, {"POST", challenge, fits, 200, false},
+             {"POST", challenge, fits + " ", 400, false}, {"POST", challenge, "not json", 400, false},
+             {"POST", challenge, "[1]", 400, false}, {"GET", challenge, "", 404, false},
+             {"POST", "/v1/health", "{}", 404, false}, {"GET", "/v1/nowhere", "", 404, false},
+             {"GET", "/v1/health", "", 200, true}}) {
+        // clang-format on
         const json before = pairing();
         auto ask = [&] {
             httplib::Client client(fromPeer ? LanPeer::kThisSide : "127.0.0.1", 50051);
