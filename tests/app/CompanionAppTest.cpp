@@ -14,7 +14,6 @@
 namespace companion::testing {
 namespace {
 
-// Scripted process answers, and the real socket table read with a count.
 struct Probes : ProcessProbe, ProcNetPortProbe {
     ProcessProbeResult probe(long long) const override { return result; }
     std::optional<std::string> programName(long long) const override { return program; }
@@ -171,8 +170,7 @@ TEST(RestartPolicy, FollowsTheTimelineOfExits) {
             if (act == 'x' && daemon) {
                 daemon->terminate();
                 queue.setWallClock(queue.wallNow() + std::chrono::seconds(row.wallJumpPerExit));
-            }
-            if (act != 'x') {
+            } else if (act != 'x') {
                 act == 'r' ? s.delegate->restartDaemon() : s.delegate->stopDaemon();
             }
             s.awaitExits(ended);

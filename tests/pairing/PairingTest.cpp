@@ -45,8 +45,7 @@ TEST(QrSymbol, ScansBackAtLevelMInTheSmallestVersion) {
 }
 
 // The daemon's challenge endpoint; other paths get 404. What it noted may be read once it's gone.
-class StandInDaemon {
-  public:
+struct StandInDaemon {
     StandInDaemon(int status, int delayMilliseconds, std::string& noted) {
         server.Post("/v1/pairing/challenge",
                     [=, &noted](const httplib::Request& request, httplib::Response& response) {
@@ -71,8 +70,6 @@ class StandInDaemon {
         server.stop();
         thread.join();
     }
-
-  private:
     httplib::Server server;
     std::thread thread;
 };
@@ -138,7 +135,6 @@ TEST(ShowPairing, ReferenceDaemonsFreshCodeInAWindowRaisedWhileOpenAndReplacedOn
     const auto delegate = env.makeDelegate();
     delegate->startDaemon();
     const auto process = delegate->daemon;
-    ASSERT_TRUE(process);
     // However the test ends, no daemon outlives it.
     const std::shared_ptr<void> stop(nullptr, [&](void*) {
         delegate->stopDaemonProcess(false);
@@ -146,7 +142,7 @@ TEST(ShowPairing, ReferenceDaemonsFreshCodeInAWindowRaisedWhileOpenAndReplacedOn
     });
     const auto pairingFile = env.configDirectory() / "pairing-code.json";
     // The pairing file is the last thing the daemon writes while starting.
-    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(pairingFile); }, 30.0));
+    ASSERT_TRUE(process && waitUntil([&] { return fs::exists(pairingFile); }, 30.0));
 
     delegate->showPairingQR();
     delegate->showPairingQR();
@@ -156,7 +152,6 @@ TEST(ShowPairing, ReferenceDaemonsFreshCodeInAWindowRaisedWhileOpenAndReplacedOn
     delegate->showPairingQR();
     ASSERT_EQ(env.ui->pairingWindows.size(), 2u);
     EXPECT_EQ(env.ui->activations, 3);
-    // The code the last refresh made, read back from the file.
     const auto file = nlohmann::json::parse(readFile(pairingFile));
     EXPECT_EQ(env.ui->pairingWindows[1]->content.pairingURL,
               pairingLink(delegate->localPairingHost({}), "50051",

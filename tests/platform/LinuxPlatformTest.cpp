@@ -42,11 +42,10 @@ TEST(ProcessLauncher, StartsChildrenCleanReportsEachExitOnceAndNeverSignalsARecy
               "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
     // Blocked in the newcomer, a stray SIGTERM stays pending where /proc shows it.
     std::ofstream("/proc/sys/kernel/ns_last_pid") << first->processIdentifier() - 1;
-    const auto second =
-        launch("/usr/bin/python3", {"-c",
-                                    "import signal, time; "
-                                    "signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGTERM]); "
-                                    "print(flush=True); time.sleep(60)"});
+    const char* const blockTerm =
+        "import signal, time; signal.pthread_sigmask(signal.SIG_BLOCK, "
+        "[signal.SIGTERM]); print(flush=True); time.sleep(60)";
+    const auto second = launch("/usr/bin/python3", {"-c", blockTerm});
     ASSERT_TRUE(waitUntil([&] { return readFile(dir.path() / "out") == "\n"; }));
     first->terminate();
     const auto status =

@@ -122,14 +122,6 @@ TemporaryFolder::TemporaryFolder() {
     folder = pattern;
 }
 
-ScopedEnvironment::ScopedEnvironment(std::string name, const std::string& value)
-    : name(std::move(name)) {
-    if (const char* was = std::getenv(this->name.c_str())) {
-        previous = was;
-    }
-    ::setenv(this->name.c_str(), value.c_str(), 1);
-}
-
 void writeFile(const fs::path& file, const std::string& contents) {
     fs::create_directories(file.parent_path());
     if (!(std::ofstream(file, std::ios::binary | std::ios::trunc) << contents)) {

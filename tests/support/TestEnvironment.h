@@ -114,16 +114,18 @@ class TemporaryFolder {
     std::error_code ignored;
 };
 
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(std::string name, const std::string& value);
+struct ScopedEnvironment {
+    ScopedEnvironment(std::string name, const std::string& value) : name(std::move(name)) {
+        if (const char* was = std::getenv(this->name.c_str())) {
+            previous = was;
+        }
+        ::setenv(this->name.c_str(), value.c_str(), 1);
+    }
     ~ScopedEnvironment() {
         previous ? ::setenv(name.c_str(), previous->c_str(), 1) : ::unsetenv(name.c_str());
     }
     ScopedEnvironment(const ScopedEnvironment&) = delete;
-
-  private:
-    std::string name;
+    const std::string name;
     std::optional<std::string> previous;
 };
 
@@ -155,8 +157,7 @@ std::vector<std::string> decodeQrCodes(int width, int height, const std::uint8_t
 // The same of the symbol as printed: modules of four pixels in a quiet zone of four modules.
 std::vector<std::string> decodeQrCodes(const QrSymbol& symbol);
 
-// A temporary home with the companion's two folders and a resources folder, the fake display,
-// the manual queue, and the real POSIX and Linux pieces for everything else.
+// A temporary home, the fake display and the manual queue; real Linux pieces for everything else.
 class TestEnvironment {
   public:
     TestEnvironment() { fs::create_directories(resources()); }

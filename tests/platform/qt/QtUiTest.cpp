@@ -56,10 +56,9 @@ TEST(SingleInstance, LaunchesAtOnceLeaveOneThatTakesTheOthersReopen) {
     ScopedEnvironment folder("XDG_RUNTIME_DIR", runtime.path().string());
     const std::string launches =
         "timeout 60 \"$0\" & timeout 60 \"$0\" || echo no; wait $! || echo no";
-    EXPECT_EQ(PosixToolRunner()
-                  .run("/bin/sh", {"-c", launches, SINGLE_INSTANCE_PROBE}, ToolErrorOutput::Discard)
-                  .output,
-              "running\nreopen\n");
+    const auto ran = PosixToolRunner().run("/bin/sh", {"-c", launches, SINGLE_INSTANCE_PROBE},
+                                           ToolErrorOutput::Discard);
+    EXPECT_EQ(ran.output, "running\nreopen\n");
 }
 
 }  // namespace
