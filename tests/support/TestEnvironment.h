@@ -13,8 +13,7 @@ namespace companion::testing {
 
 namespace fs = std::filesystem;
 
-class FakeStatusItem : public StatusItem {
-  public:
+struct FakeStatusItem : StatusItem {
     bool hasButton() const override { return true; }
     void setImage(const std::string&, const std::string&) override {}
     void setTitle(const std::string&) override {}
@@ -24,8 +23,7 @@ class FakeStatusItem : public StatusItem {
 };
 
 template <typename Content>
-class FakeWindow : public Window {
-  public:
+struct FakeWindow : Window {
     explicit FakeWindow(Content content) : content(std::move(content)) {}
     bool isVisible() const override { return visible; }
     void makeKeyAndOrderFront() override { visible = true, ++timesRaised; }
