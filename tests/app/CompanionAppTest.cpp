@@ -155,9 +155,8 @@ TEST(RestartPolicy, FollowsTheTimelineOfExits) {
         SCOPED_TRACE(row.steps);
         Supervised s("exec sleep 600");
         auto& queue = *s.env.queue;
-        for ([[maybe_unused]] double time : row.giveUps) {
+        for ([[maybe_unused]] double time : row.giveUps)
             s.env.ui->expectAlert("Companion stopped after repeated crashes");
-        }
         s.delegate->startDaemon();
         int ended = 0;
         std::vector<double> alertTimes;

@@ -36,9 +36,8 @@ TEST(CompanionDigest, FromTheToolsOutput) {
          kUnreadable},
         {R"([{"created_at":"t","kind":"k","summary":"A"}])", kUnreadable},
         {"[" + row("A") + ",", kUnreadable}};
-    for (const auto& [output, snapshot] : cases) {
+    for (const auto& [output, snapshot] : cases)
         EXPECT_EQ(companionDigestFromOutput(output), snapshot) << output.value_or("no output");
-    }
 }
 
 TEST(ShortTime, TimeOfDayOrTheTextUnchanged) {

@@ -18,9 +18,8 @@ namespace {
 TEST(PairingHost, TheDaemonsNameElseTheSystemsTrimmedWithLocal) {
     EXPECT_EQ(pairingHostFromSystemName(" \t studio \r\n"), "studio.local");
     const std::optional<std::string> unnamed[] = {" \n\t", std::nullopt, "stu\xFF"};
-    for (const auto& name : unnamed) {
+    for (const auto& name : unnamed)
         EXPECT_EQ(pairingHostFromSystemName(name), "localhost") << name.value_or("no name");
-    }
     TestEnvironment env;
     EXPECT_EQ(env.makeDelegate()->localPairingHost({{"host", " relay.example "}}),
               " relay.example ");
@@ -62,9 +61,8 @@ struct StandInDaemon {
         EXPECT_TRUE(server.bind_to_port("127.0.0.1", 50051));
         thread = std::thread([this] { server.listen_after_bind(); });
         // A stop before the accept loop runs would be lost, and the join would wait for ever.
-        while (!server.is_running()) {
+        while (!server.is_running())
             std::this_thread::yield();
-        }
     }
     ~StandInDaemon() {
         server.stop();
@@ -103,20 +101,17 @@ TEST(ShowPairing, AsksTheDaemonThenShowsTheLinkOrWhyNot) {
     for (const auto& [status, delay, pairingFile, shown] : rows) {
         SCOPED_TRACE(std::to_string(status) + " " + pairingFile.value_or("no file"));
         TestEnvironment env;
-        if (pairingFile) {
+        if (pairingFile)
             writeFile(env.configDirectory() / "pairing-code.json", *pairingFile);
-        }
         // With no daemon to launch the command says so, and asks the port all the same.
         env.ui->expectAlert("Missing companion binary");
         const bool opens = shown.starts_with("orvane-pelix:");
-        if (!opens) {
+        if (!opens)
             env.ui->expectAlert("Pairing code not ready");
-        }
         std::string noted;
         std::optional<StandInDaemon> daemon;
-        if (status) {
+        if (status)
             daemon.emplace(status, delay, noted);
-        }
         env.makeDelegate()->showPairingQR();
         daemon.reset();
         EXPECT_EQ(noted, status ? "application/json {} 127.0.0.1" : "");

@@ -114,9 +114,8 @@ class TemporaryFolder {
 
 struct ScopedEnvironment {
     ScopedEnvironment(std::string name, const std::string& value) : name(std::move(name)) {
-        if (const char* was = std::getenv(this->name.c_str())) {
+        if (const char* was = std::getenv(this->name.c_str()))
             previous = was;
-        }
         ::setenv(this->name.c_str(), value.c_str(), 1);
     }
     ~ScopedEnvironment() {

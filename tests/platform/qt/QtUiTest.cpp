@@ -41,9 +41,8 @@ TEST(QtAlert, FirstButtonIsTheDefaultCancelTakesEscapeAnswersCountFrom1000) {
         configureAlert(box, Alert{"Remove?", "", buttons});
         EXPECT_EQ(box.defaultButton()->text().remove('&').toStdString(), buttons[0]);
         QAbstractButton* chosen = box.escapeButton();
-        for (QAbstractButton* button : box.buttons()) {
+        for (QAbstractButton* button : box.buttons())
             chosen = button->text().remove('&') == click ? button : chosen;
-        }
         box.open();
         chosen->click();
         EXPECT_EQ(alertAnswer(box, box.clickedButton()), answer) << click;
