@@ -148,8 +148,7 @@ TEST(RestartPolicy, FollowsTheTimelineOfExits) {
         {"x0 x1 x40", 0, {0, 1, 3, 41}, {}, true},  // thirty stable seconds clear the count
         {"x0 x30 x33", 0, {0, 1, 32, 37}, {}, true},  // the check at 31 finds its daemon gone
         {"r5 r10 r15 r20 r25 r30", 0, {0, 5, 10, 15, 20, 25, 30}, {30}, true},  // newest one kept
-        {"x0 s0.5", 0, {0}, {}, false},  // a stop cancels the pending restart
-    };
+        {"x0 s0.5", 0, {0}, {}, false}};  // a stop cancels the pending restart
     // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.steps);
@@ -238,8 +237,7 @@ TEST(CaptureHelperPid, CountsALiveCaptureDaemonAndForgetsAStaleFile) {
         {"", Alive, {}, true}, {"-4242", Alive, {}, true}, {"0", Alive, {}, true},
         {"4242abc", Alive, {}, true}, {"4242\n4243\n", Alive, {}, true},
         {"99999999999999999999", Alive, {}, true}, {"4242\n", NoSuchProcess, {}, false},
-        {"4242\n", Alive, {}, false, "sleep"},  // the number went to another program
-    };
+        {"4242\n", Alive, {}, false, "sleep"}};  // the number went to another program
     // clang-format on
     for (const auto& c : cases) {
         probes->result = c.probe;

@@ -90,10 +90,9 @@ TEST(ShowCompanionDigest, RaisesTheOpenWindowAndReadsTheStoreAfreshOnceClosed) {
         fs::remove(store);
         if (contents.starts_with("CREATE")) {
             fs::create_directories(env.configDirectory());
-            ASSERT_TRUE(
-                PosixToolRunner()
-                    .run("/usr/bin/sqlite3", {store.string(), contents}, ToolErrorOutput::Discard)
-                    .succeeded());
+            const auto made = PosixToolRunner().run("/usr/bin/sqlite3", {store.string(), contents},
+                                                    ToolErrorOutput::Discard);
+            ASSERT_TRUE(made.succeeded());
         } else if (!contents.empty()) {
             writeFile(store, contents);
         }
