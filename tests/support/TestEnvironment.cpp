@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <zbar.h>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/linux/LinuxPlatform.h"
@@ -123,9 +122,8 @@ void writeFile(const fs::path& file, const std::string& contents) {
 }
 
 std::string readFile(const fs::path& file) {
-    std::ostringstream contents;
-    contents << std::ifstream(file, std::ios::binary).rdbuf();
-    return contents.str();
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void writeScript(const fs::path& file, const std::string& body) {
@@ -169,12 +167,10 @@ std::vector<std::string> decodeQrCodes(int width, int height, const std::uint8_t
 std::vector<std::string> decodeQrCodes(const QrSymbol& symbol) {
     const int side = (symbol.size + 8) * 4;
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(side) * side, 255);
-    for (int y = 0; y < side; ++y) {
-        for (int x = 0; x < side; ++x) {
-            const int mx = x / 4 - 4, my = y / 4 - 4;
-            if (mx >= 0 && my >= 0 && mx < symbol.size && my < symbol.size && symbol.dark(mx, my))
-                pixels[static_cast<std::size_t>(y) * side + x] = 0;
-        }
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const int mx = static_cast<int>(i % side) / 4 - 4, my = static_cast<int>(i / side) / 4 - 4;
+        if (mx >= 0 && my >= 0 && mx < symbol.size && my < symbol.size && symbol.dark(mx, my))
+            pixels[i] = 0;
     }
     return decodeQrCodes(side, side, pixels.data());
 }
