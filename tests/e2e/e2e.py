@@ -168,9 +168,8 @@ def flow_launch(s):
     s.launch_app()
     wait_for(s.tray_icon, 10, "the antenna icon in the tray")
     daemons = wait_for(s.daemons, 10, f"{DAEMON} to run")
-    config = str(s.config)
-    expected = ["-addr", "lan", "-port", "50051", "-config", config, "-pairing-code-file",
-                config + "/pairing-code.json"]
+    expected = ["-addr", "lan", "-port", "50051", "-config", str(s.config), "-pairing-code-file",
+                str(s.config / "pairing-code.json")]
     if [argv for _, argv in daemons] != [expected]:
         raise FlowFailed(f"expected one daemon run as {expected}, found {daemons}")
     stat = Path(f"/proc/{daemons[0][0]}/stat").read_text()
