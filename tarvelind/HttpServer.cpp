@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <list>
 #include <optional>
 #include <set>
@@ -38,6 +39,24 @@ std::string addressText(const sockaddr* address) {
                   sizeof text);
     }
     return text;
+}
+
+/// The request's own text as a log line may hold it: every byte outside printable ASCII as %XX.
+/// libmicrohttpd hands over the path percent-decoded, and any machine on the LAN may send one:
+/// unescaped, it could write lines of its own into the log the companion shows, or terminal
+/// escape sequences.
+std::string loggable(std::string_view text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            out += escaped;
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -162,8 +181,8 @@ struct HttpServer::State {
         }
         HttpAnswer answer =
             self.handler({method, path, client.peer, std::move(client.body), client.bodyTooLarge});
-        logLine(std::string(method) + " " + path + " " + std::to_string(answer.status) + " from " +
-                client.peer);
+        logLine(loggable(method) + " " + loggable(path) + " " + std::to_string(answer.status) +
+                " from " + client.peer);
         // A kept-alive connection has the same time again for its next request.
         client.deadline = Clock::now() + self.limits.requestTime;
         MHD_Response* response = MHD_create_response_from_buffer(

@@ -112,10 +112,10 @@ TEST_F(RunningDaemon, MintsCodesForTheCompanionOnlyAndRefusesWhatItCannotTake) {
              {"POST", challenge, fits + " ", 400, false}, {"POST", challenge, "not json", 400, false},
              {"POST", challenge, "[1]", 400, false}, {"GET", challenge, "", 404, false},
              {"POST", "/v1/health", "{}", 404, false}, {"GET", "/v1/nowhere", "", 404, false},
-             {"GET", "/v1/health", "", 200, true}}) {
+             {"GET", "/v1/health", "", 200, true}, {"GET", "/v1/x%0Aforged%1B[2J", "", 404, true}}) {
         // clang-format on
         const json before = pairing();
-        auto ask = [&] {
+        auto ask = [&, fromPeer = fromPeer, &method = method, &path = path, &body = body] {
             httplib::Client client(fromPeer ? LanPeer::kThisSide : "127.0.0.1", 50051);
             return method == "GET" ? client.Get(path) : client.Post(path, body, "application/json");
         };
@@ -124,6 +124,8 @@ TEST_F(RunningDaemon, MintsCodesForTheCompanionOnlyAndRefusesWhatItCannotTake) {
         // Only a successful challenge renews the code.
         EXPECT_EQ(pairing() != before, status == 200 && path == challenge) << path;
     }
+    // A LAN peer starts no log line of its own and sends the terminal no escape sequence.
+    EXPECT_NE(readFile(dir.path() / "log").find("GET /v1/x%0Aforged%1B[2J 404"), std::string::npos);
 }
 
 TEST_F(RunningDaemon, AnswersTheCompanionWhileALanPeerFloodsIt) {

@@ -4,9 +4,13 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <atomic>
+#include <numeric>
+#include <thread>
 
 #include "platform/posix/PosixToolRunner.h"
 #include "platform/qt/QtApplication.h"
+#include "platform/qt/QtMainQueue.h"
 #include "support/TestEnvironment.h"
 
 namespace companion::testing {
@@ -47,6 +51,30 @@ TEST(QtAlert, FirstButtonIsTheDefaultCancelTakesEscapeAnswersCountFrom1000) {
         chosen->click();
         EXPECT_EQ(alertAnswer(box, box.clickedButton()), answer) << click;
     }
+}
+
+// The worker's post may return after the task already ran; what the task holds is still let go
+// on the main thread, as the code it belongs to expects.
+TEST(QtMainQueue, RunsAndReleasesWhatWorkersPostOnTheMainThreadInOrder) {
+    qtApplication();
+    QtMainQueue queue;
+    const auto mainThread = std::this_thread::get_id();
+    std::atomic<int> releasedElsewhere = 0;
+    std::vector<int> ran, expected(500);
+    std::thread worker([&] {
+        for (int i = 0; i < 500; ++i) {
+            queue.post([&ran, i, held = std::shared_ptr<void>(nullptr, [&](void*) {
+                                     releasedElsewhere += std::this_thread::get_id() != mainThread;
+                                 })] { ran.push_back(i); });
+        }
+    });
+    while (ran.size() < expected.size()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    worker.join();
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(ran, expected);
+    EXPECT_EQ(releasedElsewhere, 0);
 }
 
 // Launched at once in a runtime folder of the test's own, one takes the other's reopen.
