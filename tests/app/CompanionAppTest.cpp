@@ -15,7 +15,6 @@
 namespace companion::testing {
 namespace {
 
-// Scripted process answers, and the real socket table read with a count.
 struct Probes : ProcessProbe, ProcNetPortProbe {
     ProcessProbeResult probe(long long) const override { return result; }
     std::optional<std::string> programName(long long) const override { return program; }
@@ -118,7 +117,12 @@ TEST(StatusMenu, FollowsTheDaemonTheCaptureHelperAndTheLoginItem) {
     s.awaitExits(2);
     expectMenu("Companion Stopped", "off", "Start Companion", startCapture);
     s.delegate->toggleOpenAtLogin();
-    const auto helper = s.env.startFakeCaptureHelper();  // keeps the lightweight daemon off
+    // A running capture helper, as the PID file shows it, keeps the lightweight daemon off.
+    const fs::path impostor = s.env.home.path() / "tarvelind-pcap-darwin-arm64";
+    fs::copy_file("/bin/sleep", impostor);
+    const auto helper = startChild(impostor, {"60"});
+    writeFile(s.env.appSupport() / "capture-helper.pid",
+              std::to_string(helper->processIdentifier()));
     s.delegate->startDaemon();
     expectMenu("Packet Capture Helper Running", "on", "Start Companion",
                "Stop Packet Capture Helper [] capStop");
@@ -145,16 +149,14 @@ TEST(RestartPolicy, FollowsTheTimelineOfExits) {
         {"x0 x1 x40", 0, {0, 1, 3, 41}, {}, true},  // thirty stable seconds clear the count
         {"x0 x30 x33", 0, {0, 1, 32, 37}, {}, true},  // the check at 31 finds its daemon gone
         {"r5 r10 r15 r20 r25 r30", 0, {0, 5, 10, 15, 20, 25, 30}, {30}, true},  // newest one kept
-        {"x0 s0.5", 0, {0}, {}, false},  // a stop cancels the pending restart
-    };
+        {"x0 s0.5", 0, {0}, {}, false}};  // a stop cancels the pending restart
     // clang-format on
     for (const auto& row : rows) {
         SCOPED_TRACE(row.steps);
         Supervised s("exec sleep 600");
         auto& queue = *s.env.queue;
-        for ([[maybe_unused]] double time : row.giveUps) {
+        for ([[maybe_unused]] double time : row.giveUps)
             s.env.ui->expectAlert("Companion stopped after repeated crashes");
-        }
         s.delegate->startDaemon();
         int ended = 0;
         std::vector<double> alertTimes;
@@ -167,8 +169,7 @@ TEST(RestartPolicy, FollowsTheTimelineOfExits) {
             if (act == 'x' && daemon) {
                 daemon->terminate();
                 queue.setWallClock(queue.wallNow() + std::chrono::seconds(row.wallJumpPerExit));
-            }
-            if (act != 'x') {
+            } else if (act != 'x') {
                 act == 'r' ? s.delegate->restartDaemon() : s.delegate->stopDaemon();
             }
             s.awaitExits(ended);
@@ -237,8 +238,7 @@ TEST(CaptureHelperPid, CountsALiveCaptureDaemonAndForgetsAStaleFile) {
         {"", Alive, {}, true}, {"-4242", Alive, {}, true}, {"0", Alive, {}, true},
         {"4242abc", Alive, {}, true}, {"4242\n4243\n", Alive, {}, true},
         {"99999999999999999999", Alive, {}, true}, {"4242\n", NoSuchProcess, {}, false},
-        {"4242\n", Alive, {}, false, "sleep"},  // the number went to another program
-    };
+        {"4242\n", Alive, {}, false, "sleep"}};  // the number went to another program
     // clang-format on
     for (const auto& c : cases) {
         probes->result = c.probe;

@@ -88,9 +88,7 @@ class CaptureHelper : public ::testing::Test {
     void startHelper(const std::string& answerAlert) {
         env.ui->expectAlert("Start packet capture helper?");
         delegate->startCaptureHelper();
-        const auto menu = env.ui->statusItem->menu();
-        delegate->startCaptureHelper();  // while one is under way: nothing, not even a question
-        EXPECT_EQ(env.ui->statusItem->menu(), menu);
+        delegate->startCaptureHelper();  // while one is under way: not even a question
         EXPECT_EQ(detail(),
                   "This temporarily replaces the lightweight watcher with the pcap-enabled "
                   "companion. macOS will ask for administrator approval because packet capture "

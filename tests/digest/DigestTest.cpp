@@ -36,9 +36,8 @@ TEST(CompanionDigest, FromTheToolsOutput) {
          kUnreadable},
         {R"([{"created_at":"t","kind":"k","summary":"A"}])", kUnreadable},
         {"[" + row("A") + ",", kUnreadable}};
-    for (const auto& [output, snapshot] : cases) {
+    for (const auto& [output, snapshot] : cases)
         EXPECT_EQ(companionDigestFromOutput(output), snapshot) << output.value_or("no output");
-    }
 }
 
 TEST(ShortTime, TimeOfDayOrTheTextUnchanged) {
@@ -47,12 +46,12 @@ TEST(ShortTime, TimeOfDayOrTheTextUnchanged) {
              {"2025-03-01T14:05:09.250Z", "14:05"},
              {"2025-03-01T14:05:09Z", "14:05"},
              {"2025-03-01T14:05:09+02:00", "12:05"},
-             {"2025-03-01T00:10:00.5-01:30", "01:40"},
-             {"2025-02-29T14:05:09Z", "2025-02-29T14:05:09Z"},
-             {"2025-03-01T24:00:00Z", "2025-03-01T24:00:00Z"},
-             {"2025-03-01 14:05:09", "2025-03-01 14:05:09"},
-             {"2025-03-01T14:05:09", "2025-03-01T14:05:09"}}) {
+             {"2025-03-01T00:10:00.5-01:30", "01:40"}}) {
         EXPECT_EQ(shortTime(createdAt, ui), shown) << createdAt;
+    }
+    for (const std::string unchanged : {"2025-02-29T14:05:09Z", "2025-03-01T24:00:00Z",
+                                        "2025-03-01 14:05:09", "2025-03-01T14:05:09"}) {
+        EXPECT_EQ(shortTime(unchanged, ui), unchanged);
     }
 }
 
@@ -91,10 +90,9 @@ TEST(ShowCompanionDigest, RaisesTheOpenWindowAndReadsTheStoreAfreshOnceClosed) {
         fs::remove(store);
         if (contents.starts_with("CREATE")) {
             fs::create_directories(env.configDirectory());
-            ASSERT_TRUE(
-                PosixToolRunner()
-                    .run("/usr/bin/sqlite3", {store.string(), contents}, ToolErrorOutput::Discard)
-                    .succeeded());
+            const auto made = PosixToolRunner().run("/usr/bin/sqlite3", {store.string(), contents},
+                                                    ToolErrorOutput::Discard);
+            ASSERT_TRUE(made.succeeded());
         } else if (!contents.empty()) {
             writeFile(store, contents);
         }

@@ -2,17 +2,7 @@
 """Drives the real application in a virtual X session as a person would: the tray icon and its
 menu, windows found by their titles, the clipboard, screenshots. Each failed flow says why and
 shows the screen. scripts/e2e runs it in a network of its own, with port 50051 free."""
-import contextlib
-import ctypes
-import json
-import os
-import re
-import shutil
-import signal
-import subprocess
-import sys
-import tempfile
-import time
+import contextlib, ctypes, json, os, re, shutil, signal, subprocess, sys, tempfile, time
 import traceback
 from pathlib import Path
 from urllib.parse import parse_qs, urlsplit
@@ -30,7 +20,7 @@ TREE_LINE = re.compile(r'^\s+(0x[0-9a-f]+) (?:"(.*)"|\(has no name\)): \((?:"([^
 
 
 class FlowFailed(Exception):
-    pass
+    """A flow's check that did not hold, with what was found instead."""
 
 
 def wait_for(condition, timeout, what):
@@ -56,18 +46,15 @@ class Session:
         (self.home / "runtime").mkdir(mode=0o700)
         self.env = {k: v for k, v in os.environ.items()
                     if k not in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS")}
-        self.env.update({"DISPLAY": f":{self.display}", "HOME": str(self.home),
-                         "XDG_DATA_HOME": str(self.home / "data"),
-                         "XDG_STATE_HOME": str(self.home / "state"),
-                         "XDG_CONFIG_HOME": str(self.home / "config"),
-                         "XDG_RUNTIME_DIR": str(self.home / "runtime"), "LANG": "en_GB.UTF-8"})
+        self.env.update({f"XDG_{d.upper()}_{'DIR' if d == 'runtime' else 'HOME'}": str(self.home / d)
+                         for d in ("data", "state", "config", "runtime")})
+        self.env.update({"DISPLAY": f":{self.display}", "HOME": str(self.home), "LANG": "en_GB.UTF-8"})
 
     def start_x(self):
         self.spawn(["Xvfb", f":{self.display}", "-screen", "0", "1280x800x24", "-nolisten", "tcp"])
         wait_for(lambda: self.run(["xdpyinfo"], check=False).returncode == 0, 10, "Xvfb to start")
-        self.spawn(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                    "--height", "32", "--transparent", "false", "--tint", "0xdddddd",
-                    "--SetDockType", "true"])
+        self.spawn(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height",
+                    "32", "--transparent", "false", "--tint", "0xdddddd", "--SetDockType", "true"])
         wait_for(lambda: [w for w in self.windows() if w[2] == "panel"], 10, "the tray host")
 
     def spawn(self, command):
@@ -87,12 +74,10 @@ class Session:
         """(pid, arguments) of every process of this session that runs the named daemon."""
         found = []
         for entry in Path("/proc").iterdir():
-            try:
+            with contextlib.suppress(OSError):
                 argv = [a.decode() for a in (entry / "cmdline").read_bytes().split(b"\0") if a]
-            except OSError:
-                continue
-            if argv and Path(argv[0]).name == name and any(str(self.home) in a for a in argv):
-                found.append((int(entry.name), argv[1:]))
+                if argv and Path(argv[0]).name == name and any(str(self.home) in a for a in argv):
+                    found.append((int(entry.name), argv[1:]))
         return found
 
     def windows(self):
@@ -109,15 +94,12 @@ class Session:
         return [w[0] for w in self.windows() if w[1] == title and self.viewable(w[0])]
 
     def visible_window(self, title):
-        ids = self.shown(title)
-        return ids[0] if len(ids) == 1 else None
+        return ids[0] if len(ids := self.shown(title)) == 1 else None
 
     def tray_icon(self):
-        for window, _, instance, x, y, width, height in self.windows():
-            if instance == "orvane-pelix-companion" and 4 < width < 64 and height < 64 \
-                    and self.viewable(window):
-                return x + width // 2, y + height // 2
-        return None
+        return next(((x + width // 2, y + height // 2) for window, _, instance, x, y, width, height
+                     in self.windows() if instance == "orvane-pelix-companion" and 4 < width < 64
+                     and height < 64 and self.viewable(window)), None)
 
     def menu_window(self):
         return next((w[0] for w in self.windows() if w[1] == APP_NAME and w[6] > 100
@@ -149,24 +131,18 @@ class Session:
 
     def close_window(self, window):
         """Asks the window to close as its title bar's close button would (WM_DELETE_WINDOW)."""
-        x11 = ctypes.CDLL("libX11.so.6")
-        x11.XOpenDisplay.restype = x11.XInternAtom.restype = ctypes.c_void_p
-        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                                   ctypes.c_void_p]
-        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-
-        class ClientMessage(ctypes.Structure):
-            _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
-                        ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
-                        ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                        ("format", ctypes.c_int), ("data", ctypes.c_long * 5),
-                        ("pad", ctypes.c_long * 24)]
-
+        x11, pointer, long_ = ctypes.CDLL("libX11.so.6"), ctypes.c_void_p, ctypes.c_long
+        x11.XOpenDisplay.restype = x11.XInternAtom.restype = pointer
+        x11.XInternAtom.argtypes = [pointer, ctypes.c_char_p, ctypes.c_int]
+        x11.XSendEvent.argtypes = [pointer, ctypes.c_ulong, ctypes.c_int, long_, pointer]
+        x11.XCloseDisplay.argtypes = [pointer]
+        fields = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                  ("display", pointer), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                  ("format", ctypes.c_int), ("data", long_ * 5), ("pad", long_ * 24)]
         display = x11.XOpenDisplay(f":{self.display}".encode())
-        event = ClientMessage(type=33, window=window, format=32,  # 33 is ClientMessage
-                              message_type=x11.XInternAtom(display, b"WM_PROTOCOLS", 0))
+        event = type("ClientMessage", (ctypes.Structure,), {"_fields_": fields})(
+            type=33, window=window, format=32,  # 33 is ClientMessage
+            message_type=x11.XInternAtom(display, b"WM_PROTOCOLS", 0))
         event.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
         x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
         x11.XCloseDisplay(display)  # flushes the event
@@ -192,9 +168,8 @@ def flow_launch(s):
     s.launch_app()
     wait_for(s.tray_icon, 10, "the antenna icon in the tray")
     daemons = wait_for(s.daemons, 10, f"{DAEMON} to run")
-    config = str(s.config)
-    expected = ["-addr", "lan", "-port", "50051", "-config", config, "-pairing-code-file",
-                config + "/pairing-code.json"]
+    expected = ["-addr", "lan", "-port", "50051", "-config", str(s.config), "-pairing-code-file",
+                str(s.config / "pairing-code.json")]
     if [argv for _, argv in daemons] != [expected]:
         raise FlowFailed(f"expected one daemon run as {expected}, found {daemons}")
     stat = Path(f"/proc/{daemons[0][0]}/stat").read_text()
@@ -340,8 +315,7 @@ def main():
     passed = failed = 0
     for app_folder, flows in plan:
         flows = [f for f in flows if not selected or f in selected or f == "launch"]
-        failures = run_session(app_folder, artifacts, flows)
-        failed += failures
+        failed += (failures := run_session(app_folder, artifacts, flows))
         passed += len(flows) - failures
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0

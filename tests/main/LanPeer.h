@@ -1,10 +1,8 @@
 #pragma once
 
-// A second machine on a LAN that exists only inside this process: a network namespace of its
-// own, joined to the process's private one by a virtual Ethernet pair. This side is 10.203.0.1
-// and the peer 10.203.0.2, each with the other's hardware address fixed and no IPv6 link-local
-// address, so the network looks the same from the moment it is made. Make it only in a
-// private network.
+// A second machine on a LAN that exists only inside this process, joined to its private network by
+// a virtual Ethernet pair. Hardware addresses are fixed and there is no IPv6 link-local address,
+// so the network looks the same from the moment it is made.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -25,17 +23,13 @@ class LanPeer {
             if (unshare(CLONE_NEWNET) == 0)
                 peer_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
         }).join();
-        const std::string ns = "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(peer_);
         const std::string setUp =
-            "ip link add lanhost address 02:00:00:00:00:01 type veth peer name lanpeer address "
-            "02:00:00:00:00:02 netns " +
-            ns +
-            " && ip link set lanhost addrgenmode none && "
+            "ns=/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(peer_) +
+            "; ip link add lanhost address 02:00:00:00:00:01 type veth peer name lanpeer address "
+            "02:00:00:00:00:02 netns $ns && ip link set lanhost addrgenmode none && "
             "ip address add 10.203.0.1/24 dev lanhost && ip link set lanhost up && "
             "ip neigh replace 10.203.0.2 lladdr 02:00:00:00:00:02 dev lanhost nud permanent && "
-            "nsenter --net=" +
-            ns +
-            " sh -ec 'ip link set lanpeer addrgenmode none; "
+            "nsenter --net=$ns sh -ec 'ip link set lanpeer addrgenmode none; "
             "ip address add 10.203.0.2/24 dev lanpeer; ip link set lanpeer up; "
             "ip neigh replace 10.203.0.1 lladdr 02:00:00:00:00:01 dev lanpeer nud permanent'";
         if (peer_ < 0 || std::system(setUp.c_str()) != 0)
@@ -63,16 +57,13 @@ class LanPeer {
     /// A connection from the peer to `port` on this side, or -1.
     int connectTo(int port) {
         return asPeer([port] {
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(static_cast<uint16_t>(port));
+            sockaddr_in address{.sin_family = AF_INET, .sin_port = htons(port)};
             inet_pton(AF_INET, kThisSide, &address.sin_addr);
-            int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-                close(fd);
-                return -1;
-            }
-            return fd;
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+                return fd;
+            close(fd);
+            return -1;
         });
     }
 

@@ -16,14 +16,10 @@ namespace companion::testing {
 namespace {
 
 TEST(PairingHost, TheDaemonsNameElseTheSystemsTrimmedWithLocal) {
-    const std::vector<std::pair<std::optional<std::string>, std::string>> systemNames = {
-        {" \t studio \r\n", "studio.local"},
-        {" \n\t", "localhost"},
-        {std::nullopt, "localhost"},
-        {"stu\xFF", "localhost"}};
-    for (const auto& [name, host] : systemNames) {
-        EXPECT_EQ(pairingHostFromSystemName(name), host) << name.value_or("no name");
-    }
+    EXPECT_EQ(pairingHostFromSystemName(" \t studio \r\n"), "studio.local");
+    const std::optional<std::string> unnamed[] = {" \n\t", std::nullopt, "stu\xFF"};
+    for (const auto& name : unnamed)
+        EXPECT_EQ(pairingHostFromSystemName(name), "localhost") << name.value_or("no name");
     TestEnvironment env;
     EXPECT_EQ(env.makeDelegate()->localPairingHost({{"host", " relay.example "}}),
               " relay.example ");
@@ -48,8 +44,7 @@ TEST(QrSymbol, ScansBackAtLevelMInTheSmallestVersion) {
 }
 
 // The daemon's challenge endpoint; other paths get 404. What it noted may be read once it's gone.
-class StandInDaemon {
-  public:
+struct StandInDaemon {
     StandInDaemon(int status, int delayMilliseconds, std::string& noted) {
         server.Post("/v1/pairing/challenge",
                     [=, &noted](const httplib::Request& request, httplib::Response& response) {
@@ -66,16 +61,13 @@ class StandInDaemon {
         EXPECT_TRUE(server.bind_to_port("127.0.0.1", 50051));
         thread = std::thread([this] { server.listen_after_bind(); });
         // A stop before the accept loop runs would be lost, and the join would wait for ever.
-        while (!server.is_running()) {
+        while (!server.is_running())
             std::this_thread::yield();
-        }
     }
     ~StandInDaemon() {
         server.stop();
         thread.join();
     }
-
-  private:
     httplib::Server server;
     std::thread thread;
 };
@@ -93,7 +85,6 @@ TEST(ShowPairing, AsksTheDaemonThenShowsTheLinkOrWhyNot) {
         {299, 0, R"({"pairingCode": "", "serverFingerprint": "", "host": "h"})",
          "orvane-pelix://pair?host=h&port=50051&code=&fingerprint="},
         {300, 0, file, "Companion returned HTTP 300."},
-        {404, 0, file, "Companion returned HTTP 404."},
         {204, 3000, file, "Timed out waiting for the local daemon on port 50051."},
         {0, 0, file,
          "Failed to connect to 127.0.0.1 port 50051 after N ms: Couldn't connect to server"},
@@ -110,20 +101,17 @@ TEST(ShowPairing, AsksTheDaemonThenShowsTheLinkOrWhyNot) {
     for (const auto& [status, delay, pairingFile, shown] : rows) {
         SCOPED_TRACE(std::to_string(status) + " " + pairingFile.value_or("no file"));
         TestEnvironment env;
-        if (pairingFile) {
+        if (pairingFile)
             writeFile(env.configDirectory() / "pairing-code.json", *pairingFile);
-        }
         // With no daemon to launch the command says so, and asks the port all the same.
         env.ui->expectAlert("Missing companion binary");
         const bool opens = shown.starts_with("orvane-pelix:");
-        if (!opens) {
+        if (!opens)
             env.ui->expectAlert("Pairing code not ready");
-        }
         std::string noted;
         std::optional<StandInDaemon> daemon;
-        if (status) {
+        if (status)
             daemon.emplace(status, delay, noted);
-        }
         env.makeDelegate()->showPairingQR();
         daemon.reset();
         EXPECT_EQ(noted, status ? "application/json {} 127.0.0.1" : "");
@@ -142,7 +130,6 @@ TEST(ShowPairing, ReferenceDaemonsFreshCodeInAWindowRaisedWhileOpenAndReplacedOn
     const auto delegate = env.makeDelegate();
     delegate->startDaemon();
     const auto process = delegate->daemon;
-    ASSERT_TRUE(process);
     // However the test ends, no daemon outlives it.
     const std::shared_ptr<void> stop(nullptr, [&](void*) {
         delegate->stopDaemonProcess(false);
@@ -150,7 +137,7 @@ TEST(ShowPairing, ReferenceDaemonsFreshCodeInAWindowRaisedWhileOpenAndReplacedOn
     });
     const auto pairingFile = env.configDirectory() / "pairing-code.json";
     // The pairing file is the last thing the daemon writes while starting.
-    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(pairingFile); }, 30.0));
+    ASSERT_TRUE(process && waitUntil([&] { return fs::exists(pairingFile); }, 30.0));
 
     delegate->showPairingQR();
     delegate->showPairingQR();
@@ -160,7 +147,6 @@ TEST(ShowPairing, ReferenceDaemonsFreshCodeInAWindowRaisedWhileOpenAndReplacedOn
     delegate->showPairingQR();
     ASSERT_EQ(env.ui->pairingWindows.size(), 2u);
     EXPECT_EQ(env.ui->activations, 3);
-    // The code the last refresh made, read back from the file.
     const auto file = nlohmann::json::parse(readFile(pairingFile));
     EXPECT_EQ(env.ui->pairingWindows[1]->content.pairingURL,
               pairingLink(delegate->localPairingHost({}), "50051",

@@ -42,11 +42,10 @@ TEST(ProcessLauncher, StartsChildrenCleanReportsEachExitOnceAndNeverSignalsARecy
               "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
     // Blocked in the newcomer, a stray SIGTERM stays pending where /proc shows it.
     std::ofstream("/proc/sys/kernel/ns_last_pid") << first->processIdentifier() - 1;
-    const auto second =
-        launch("/usr/bin/python3", {"-c",
-                                    "import signal, time; "
-                                    "signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGTERM]); "
-                                    "print(flush=True); time.sleep(60)"});
+    const char* const blockTerm =
+        "import signal, time; signal.pthread_sigmask(signal.SIG_BLOCK, "
+        "[signal.SIGTERM]); print(flush=True); time.sleep(60)";
+    const auto second = launch("/usr/bin/python3", {"-c", blockTerm});
     ASSERT_TRUE(waitUntil([&] { return readFile(dir.path() / "out") == "\n"; }));
     first->terminate();
     const auto status =
@@ -116,8 +115,7 @@ TEST(PortProbe, ReadsListenersOfEitherFamilyFromTheSocketTables) {
         ::close(fd);
         return seen;
     };
-    const sockaddr_in v4{
-        .sin_family = AF_INET, .sin_port = htons(50051), .sin_addr = {htonl(INADDR_LOOPBACK)}};
+    const sockaddr_in v4{.sin_family = AF_INET, .sin_port = htons(50051)};
     EXPECT_TRUE(probed(v4, true));
     EXPECT_FALSE(probed(v4, false));
     EXPECT_TRUE(probed(sockaddr_in6{.sin6_family = AF_INET6, .sin6_port = htons(50051)}, true));

@@ -9,9 +9,8 @@ int main(int argc, char** argv) {
     using companion::SingleInstance;
     QApplication application(argc, argv);
     SingleInstance instance;
-    if (const auto claim = instance.claim(); claim != SingleInstance::Claim::Running) {
+    if (const auto claim = instance.claim(); claim != SingleInstance::Claim::Running)
         return claim == SingleInstance::Claim::HandedOver ? 0 : 1;
-    }
     instance.setReopenHandler([](bool) {
         std::cout << "reopen" << std::endl;
         QApplication::quit();

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <zbar.h>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/linux/LinuxPlatform.h"
@@ -15,9 +14,8 @@
 namespace companion::testing {
 
 FakeUi::~FakeUi() {
-    for (const auto& [messageText, answer] : expected) {
+    for (const auto& [messageText, answer] : expected)
         ADD_FAILURE() << "expected alert never shown: " << messageText;
-    }
 }
 
 int FakeUi::runModal(const Alert& alert) {
@@ -82,14 +80,12 @@ void ManualMainQueue::advance(double seconds) {
         const bool due = next != timers.end() && next->first <= end;
         wall += (due ? next->first : end) - monotonic;
         monotonic = due ? next->first : end;
-        if (!due) {
+        if (!due)
             return;
-        }
         const auto timer = next->second;
         timers.erase(next);
-        if (!timer->cancelled) {
+        if (!timer->cancelled)
             timer->task();
-        }
         runPosted();
     }
 }
@@ -98,49 +94,36 @@ bool ManualMainQueue::runUntil(const std::function<bool()>& condition, double li
     const auto limit = std::chrono::steady_clock::now() + Seconds(limitSeconds);
     for (runPosted(); !condition(); runPosted()) {
         std::unique_lock lock(mutex);
-        if (!posted.wait_until(lock, limit, [this] { return !posts.empty(); })) {
+        if (!posted.wait_until(lock, limit, [this] { return !posts.empty(); }))
             return false;
-        }
     }
     return true;
 }
 
 std::optional<double> ManualMainQueue::nextTimerDelay() const {
     for (const auto& [deadline, timer] : timers) {
-        if (!timer->cancelled) {
+        if (!timer->cancelled)
             return Seconds(deadline - monotonic).count();
-        }
     }
     return std::nullopt;
 }
 
 TemporaryFolder::TemporaryFolder() {
     std::string pattern = (fs::temp_directory_path() / "companion-test-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
+    if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create a temporary folder");
-    }
     folder = pattern;
-}
-
-ScopedEnvironment::ScopedEnvironment(std::string name, const std::string& value)
-    : name(std::move(name)) {
-    if (const char* was = std::getenv(this->name.c_str())) {
-        previous = was;
-    }
-    ::setenv(this->name.c_str(), value.c_str(), 1);
 }
 
 void writeFile(const fs::path& file, const std::string& contents) {
     fs::create_directories(file.parent_path());
-    if (!(std::ofstream(file, std::ios::binary | std::ios::trunc) << contents)) {
+    if (!(std::ofstream(file, std::ios::binary | std::ios::trunc) << contents))
         throw std::runtime_error("cannot write " + file.string());
-    }
 }
 
 std::string readFile(const fs::path& file) {
-    std::ostringstream contents;
-    contents << std::ifstream(file, std::ios::binary).rdbuf();
-    return contents.str();
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void writeScript(const fs::path& file, const std::string& body) {
@@ -151,9 +134,8 @@ void writeScript(const fs::path& file, const std::string& body) {
 bool waitUntil(const std::function<bool()>& condition, double limitSeconds) {
     const auto limit = std::chrono::steady_clock::now() + Seconds(limitSeconds);
     while (!condition()) {
-        if (std::chrono::steady_clock::now() >= limit) {
+        if (std::chrono::steady_clock::now() >= limit)
             return false;
-        }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
@@ -163,9 +145,8 @@ std::shared_ptr<ChildProcess> startChild(const fs::path& executable,
                                          std::vector<std::string> arguments) {
     auto launched = PosixProcessLauncher().launch({executable, std::move(arguments), "/dev/null"},
                                                   [](const auto&) {});
-    if (auto* error = std::get_if<std::string>(&launched)) {
+    if (auto* error = std::get_if<std::string>(&launched))
         throw std::runtime_error(*error);
-    }
     return std::get<std::shared_ptr<ChildProcess>>(launched);
 }
 
@@ -178,22 +159,18 @@ std::vector<std::string> decodeQrCodes(int width, int height, const std::uint8_t
     zbar::Image picture(width, height, "Y800", pixels, static_cast<unsigned long>(width) * height);
     scanner.scan(picture);
     std::vector<std::string> texts;
-    for (auto symbol = picture.symbol_begin(); symbol != picture.symbol_end(); ++symbol) {
+    for (auto symbol = picture.symbol_begin(); symbol != picture.symbol_end(); ++symbol)
         texts.push_back(symbol->get_data());
-    }
     return texts;
 }
 
 std::vector<std::string> decodeQrCodes(const QrSymbol& symbol) {
     const int side = (symbol.size + 8) * 4;
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(side) * side, 255);
-    for (int y = 0; y < side; ++y) {
-        for (int x = 0; x < side; ++x) {
-            const int mx = x / 4 - 4, my = y / 4 - 4;
-            if (mx >= 0 && my >= 0 && mx < symbol.size && my < symbol.size && symbol.dark(mx, my)) {
-                pixels[static_cast<std::size_t>(y) * side + x] = 0;
-            }
-        }
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const int mx = static_cast<int>(i % side) / 4 - 4, my = static_cast<int>(i / side) / 4 - 4;
+        if (mx >= 0 && my >= 0 && mx < symbol.size && my < symbol.size && symbol.dark(mx, my))
+            pixels[i] = 0;
     }
     return decodeQrCodes(side, side, pixels.data());
 }
@@ -203,15 +180,6 @@ void TestEnvironment::installReferenceDaemon() {
         fs::copy_file(fs::path(COMPANION_BUILT_RESOURCES) / name, resources() / name,
                       fs::copy_options::overwrite_existing);
     }
-}
-
-std::shared_ptr<ChildProcess> TestEnvironment::startFakeCaptureHelper() const {
-    const fs::path impostor = home.path() / "bin" / "tarvelind-pcap-darwin-arm64";
-    fs::create_directories(impostor.parent_path());
-    fs::copy_file("/bin/sleep", impostor, fs::copy_options::overwrite_existing);
-    auto helper = startChild(impostor, {"60"});
-    writeFile(appSupport() / "capture-helper.pid", std::to_string(helper->processIdentifier()));
-    return helper;
 }
 
 struct FixedDirectories : Directories {

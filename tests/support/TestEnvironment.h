@@ -13,8 +13,7 @@ namespace companion::testing {
 
 namespace fs = std::filesystem;
 
-class FakeStatusItem : public StatusItem {
-  public:
+struct FakeStatusItem : StatusItem {
     bool hasButton() const override { return true; }
     void setImage(const std::string&, const std::string&) override {}
     void setTitle(const std::string&) override {}
@@ -24,8 +23,7 @@ class FakeStatusItem : public StatusItem {
 };
 
 template <typename Content>
-class FakeWindow : public Window {
-  public:
+struct FakeWindow : Window {
     explicit FakeWindow(Content content) : content(std::move(content)) {}
     bool isVisible() const override { return visible; }
     void makeKeyAndOrderFront() override { visible = true, ++timesRaised; }
@@ -83,16 +81,12 @@ class ManualMainQueue : public MainQueue {
     MonotonicClock::time_point monotonicNow() const override { return monotonic; }
     WallClock::time_point wallNow() const override { return wall; }
 
-    // Moves both clocks forward, running posted tasks and the timers that fall due on the way,
-    // in deadline order.
+    // Moves both clocks forward, running posts and, in deadline order, the timers due on the way.
     void advance(double seconds);
-    // Runs posts as worker threads (a child's exit, an HTTP completion) hand them over, until the
-    // condition holds. The limit only keeps a broken test from hanging: the wait is for the
-    // event, however slow the machine. Answers whether the condition came true.
+    // Runs what worker threads post until the condition holds. The limit only keeps a broken test
+    // from hanging: the wait is for the event, however slow the machine.
     bool runUntil(const std::function<bool()>& condition, double limitSeconds = 60.0);
-    // Sets the wall clock alone, as when the user changes the system time.
     void setWallClock(WallClock::time_point now) { wall = now; }
-    // Seconds until the next timer that is still live falls due.
     std::optional<double> nextTimerDelay() const;
 
   private:
@@ -106,7 +100,6 @@ class ManualMainQueue : public MainQueue {
     WallClock::time_point wall{std::chrono::seconds(1'800'000'000)};
 };
 
-// A folder of its own for one test, removed with everything in it afterwards.
 class TemporaryFolder {
   public:
     TemporaryFolder();
@@ -119,21 +112,20 @@ class TemporaryFolder {
     std::error_code ignored;
 };
 
-// Sets an environment variable for the life of the object, then puts back what was there.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(std::string name, const std::string& value);
+struct ScopedEnvironment {
+    ScopedEnvironment(std::string name, const std::string& value) : name(std::move(name)) {
+        if (const char* was = std::getenv(this->name.c_str()))
+            previous = was;
+        ::setenv(this->name.c_str(), value.c_str(), 1);
+    }
     ~ScopedEnvironment() {
         previous ? ::setenv(name.c_str(), previous->c_str(), 1) : ::unsetenv(name.c_str());
     }
     ScopedEnvironment(const ScopedEnvironment&) = delete;
-
-  private:
-    std::string name;
+    const std::string name;
     std::optional<std::string> previous;
 };
 
-// The system's login-item service, scripted.
 struct ScriptedLoginItem : LoginItem {
     LoginItemStatus status() const override { return currentStatus; }
     std::optional<std::string> registerItem() override { return change(LoginItemStatus::Enabled); }
@@ -150,7 +142,6 @@ struct ScriptedLoginItem : LoginItem {
 
 void writeFile(const fs::path& file, const std::string& contents);
 std::string readFile(const fs::path& file);
-// An executable /bin/sh script.
 void writeScript(const fs::path& file, const std::string& body);
 // Polls in real time until the condition holds; false when the limit ran out first.
 bool waitUntil(const std::function<bool()>& condition, double limitSeconds = 60.0);
@@ -163,8 +154,7 @@ std::vector<std::string> decodeQrCodes(int width, int height, const std::uint8_t
 // The same of the symbol as printed: modules of four pixels in a quiet zone of four modules.
 std::vector<std::string> decodeQrCodes(const QrSymbol& symbol);
 
-// A temporary home with the companion's two folders and a resources folder, the fake display,
-// the manual queue, and the real POSIX and Linux pieces for everything else.
+// A temporary home, the fake display and the manual queue; real Linux pieces for everything else.
 class TestEnvironment {
   public:
     TestEnvironment() { fs::create_directories(resources()); }
@@ -176,15 +166,11 @@ class TestEnvironment {
     fs::path logDir() const { return stateHome() / "Logs" / "Orvane Pelix"; }
     fs::path configDirectory() const { return appSupport() / "tarvelind"; }
 
-    // A shell script in place of the lightweight daemon.
     void installDaemonScript(const std::string& body) {
         writeScript(resources() / "tarvelind-darwin-arm64", body);
     }
     // The reference daemon built with the project, under both names.
     void installReferenceDaemon();
-    // A copy of sleep under the capture daemon's name, recorded in the PID file, as a running
-    // capture helper looks.
-    std::shared_ptr<ChildProcess> startFakeCaptureHelper() const;
 
     Platform platform();
     std::shared_ptr<CompanionAppDelegate> makeDelegate() {

@@ -78,21 +78,16 @@ class RunningDaemon : public ::testing::Test {
 TEST_F(RunningDaemon, ASecondOneExits1AndOneWithABadCommandLine2WithoutWritingAnything) {
     start();
     const std::string args = kCompanionArgs;
+    const std::string tail = " -config cfg -pairing-code-file cfg/p.json";
+    // clang-format off
     for (const auto& [line, status] : std::vector<std::pair<std::string, int>>{
-             {args, 1},
-             {"--addr=127.0.0.1 -port=50051 -config=cfg -pairing-code-file=cfg/p.json", 1},
-             {"", 2},
-             {"-addr lan -port 50051 -config cfg", 2},
-             {"-port 50051 -config cfg -pairing-code-file cfg/p.json", 2},
-             {args + " -verbose", 2},
-             {args + " extra", 2},
-             {args + " -port", 2},
-             {"-addr somewhere -port 50051 -config cfg -pairing-code-file cfg/p.json", 2},
-             {"-addr lan -port 0 -config cfg -pairing-code-file cfg/p.json", 2},
-             {"-addr lan -port 65536 -config cfg -pairing-code-file cfg/p.json", 2},
-             {"-addr lan -port 50051 -config '' -pairing-code-file cfg/p.json", 2},
-             {"-allow-capture=maybe " + args, 2},
-         }) {
+             {args, 1}, {"--addr=127.0.0.1 -port=50051 -config=cfg -pairing-code-file=cfg/p.json", 1},
+             {"", 2}, {"-addr lan -port 50051 -config cfg", 2}, {"-port 50051" + tail, 2},
+             {args + " -verbose", 2}, {args + " extra", 2}, {args + " -port", 2},
+             {"-addr somewhere -port 50051" + tail, 2}, {"-addr lan -port 0" + tail, 2},
+             {"-addr lan -port 65536" + tail, 2}, {"-allow-capture=maybe " + args, 2},
+             {"-addr lan -port 50051 -config '' -pairing-code-file cfg/p.json", 2}}) {
+        // clang-format on
         TemporaryFolder dir;
         const int raw = std::system(daemonIn(dir.path(), line, "timeout -s KILL 10 ").c_str());
         const std::string log = readFile(dir.path() / "log");
@@ -109,21 +104,16 @@ TEST_F(RunningDaemon, MintsCodesForTheCompanionOnlyAndRefusesWhatItCannotTake) {
     start();
     auto fits = R"({"a":")" + std::string(64 * 1024 - 8, 'x') + "\"}";  // the most it takes
     const std::string challenge = "/v1/pairing/challenge";
+    // clang-format off
     for (const auto& [method, path, body, status, fromPeer] :
          std::vector<std::tuple<std::string, std::string, std::string, int, bool>>{
-             {"POST", challenge, "{}", 403, true},
-             {"POST", challenge, "{}", 200, false},
-             {"POST", challenge, "", 200, false},
-             {"POST", challenge, fits, 200, false},
-             {"POST", challenge, fits + " ", 400, false},
-             {"POST", challenge, "not json", 400, false},
-             {"POST", challenge, "[1]", 400, false},
-             {"GET", challenge, "", 404, false},
-             {"POST", "/v1/health", "{}", 404, false},
-             {"GET", "/v1/nowhere", "", 404, false},
-             {"GET", "/v1/health", "", 200, true},
-             {"GET", "/v1/x%0Aforged%1B[2J", "", 404, true},
-         }) {
+             {"POST", challenge, "{}", 403, true}, {"POST", challenge, "{}", 200, false},
+             {"POST", challenge, "", 200, false}, {"POST", challenge, fits, 200, false},
+             {"POST", challenge, fits + " ", 400, false}, {"POST", challenge, "not json", 400, false},
+             {"POST", challenge, "[1]", 400, false}, {"GET", challenge, "", 404, false},
+             {"POST", "/v1/health", "{}", 404, false}, {"GET", "/v1/nowhere", "", 404, false},
+             {"GET", "/v1/health", "", 200, true}, {"GET", "/v1/x%0Aforged%1B[2J", "", 404, true}}) {
+        // clang-format on
         const json before = pairing();
         auto ask = [&, fromPeer = fromPeer, &method = method, &path = path, &body = body] {
             httplib::Client client(fromPeer ? LanPeer::kThisSide : "127.0.0.1", 50051);
@@ -168,11 +158,10 @@ TEST_F(RunningDaemon, AnswersTheCompanionWhileALanPeerFloodsIt) {
     std::vector<int> burst(20);
     for (int& fd : burst)
         fd = peer->connectTo(50051);
-    int answered = 0;
-    for (int fd : burst) {
-        const std::string request = "GET /v1/health HTTP/1.1\r\nHost: d\r\n\r\n";
+    const std::string request = "GET /v1/health HTTP/1.1\r\nHost: d\r\n\r\n";
+    for (int fd : burst)
         send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    }
+    int answered = 0;
     for (int fd : burst) {
         char reply[13] = "";
         answered += recv(fd, reply, 12, 0) == 12 && std::string(reply) == "HTTP/1.1 200";
@@ -285,11 +274,10 @@ TEST(LanWatcher, StoresEachChangeOnceNoneFromAFailedReadAndStopsWhenTheStoreFail
             1ms, snapshotInterval);
         ASSERT_EQ(watcher.recordBaseline(), std::nullopt);
         EXPECT_NE(watcher.run().value_or("").find("lan.neighbor.joined"), std::string::npos);
-        std::string stored = shell(dir.path(),
-                                   "sqlite3 -separator / events.sqlite 'SELECT "
-                                   "substr(kind, 5), severity FROM companion_events'");
-        std::replace(stored.begin(), stored.end(), '\n', ' ');
-        EXPECT_EQ(stored, expected);
+        EXPECT_EQ(shell(dir.path(),
+                        "sqlite3 -separator / -newline ' ' events.sqlite 'SELECT "
+                        "substr(kind, 5), severity FROM companion_events'"),
+                  expected);
     }
 }
 

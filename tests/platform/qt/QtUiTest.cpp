@@ -45,9 +45,8 @@ TEST(QtAlert, FirstButtonIsTheDefaultCancelTakesEscapeAnswersCountFrom1000) {
         configureAlert(box, Alert{"Remove?", "", buttons});
         EXPECT_EQ(box.defaultButton()->text().remove('&').toStdString(), buttons[0]);
         QAbstractButton* chosen = box.escapeButton();
-        for (QAbstractButton* button : box.buttons()) {
+        for (QAbstractButton* button : box.buttons())
             chosen = button->text().remove('&') == click ? button : chosen;
-        }
         box.open();
         chosen->click();
         EXPECT_EQ(alertAnswer(box, box.clickedButton()), answer) << click;
@@ -84,10 +83,9 @@ TEST(SingleInstance, LaunchesAtOnceLeaveOneThatTakesTheOthersReopen) {
     ScopedEnvironment folder("XDG_RUNTIME_DIR", runtime.path().string());
     const std::string launches =
         "timeout 60 \"$0\" & timeout 60 \"$0\" || echo no; wait $! || echo no";
-    EXPECT_EQ(PosixToolRunner()
-                  .run("/bin/sh", {"-c", launches, SINGLE_INSTANCE_PROBE}, ToolErrorOutput::Discard)
-                  .output,
-              "running\nreopen\n");
+    const auto ran = PosixToolRunner().run("/bin/sh", {"-c", launches, SINGLE_INSTANCE_PROBE},
+                                           ToolErrorOutput::Discard);
+    EXPECT_EQ(ran.output, "running\nreopen\n");
 }
 
 }  // namespace
