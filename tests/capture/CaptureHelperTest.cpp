@@ -28,42 +28,7 @@ TEST(ShellQuoted, StandsForExactlyTheTextInARealShell) {
               expected);
 }
 
-TEST(CaptureHelperTexts, ScriptAndAppleScript) {
-    EXPECT_EQ(captureHelperScript("/b", "/c d", "/f", "/o'p", "/l", "50051"), R"script(#!/bin/sh
-set -u
-
-binary='/b'
-config_dir='/c d'
-code_file='/f'
-pid_file='/o'\''p'
-log_file='/l'
-port='50051'
-
-mkdir -p "$config_dir" "$(dirname "$log_file")" "$(dirname "$pid_file")"
-touch "$code_file" "$log_file"
-chmod 600 "$code_file"
-
-echo "$(date '+%Y-%m-%d %H:%M:%S') starting packet capture helper" >> "$log_file"
-echo "binary: $binary" >> "$log_file"
-echo "config: $config_dir" >> "$log_file"
-
-child=""
-cleanup() {
-  if [ -n "$child" ]; then
-    kill "$child" 2>/dev/null || true
-  fi
-  rm -f "$pid_file"
-}
-trap cleanup TERM INT
-
-"$binary" -allow-capture -addr lan -port "$port" -config "$config_dir" -pairing-code-file "$code_file" >> "$log_file" 2>&1 &
-child=$!
-echo "$child" > "$pid_file"
-wait "$child"
-status=$?
-echo "$(date '+%Y-%m-%d %H:%M:%S') packet capture helper exited with status $status" >> "$log_file"
-rm -f "$pid_file"
-exit "$status")script");
+TEST(CaptureHelperTexts, AppleScript) {
     EXPECT_EQ(osascriptArguments("a\"\\b\nc\r"),
               (std::vector<std::string>{
                   "-e", "do shell script \"a\\\"\\\\b\\nc\r\" with administrator privileges"}));
@@ -117,6 +82,14 @@ TEST_F(CaptureHelper, SwapsToTheCaptureDaemonOnlyWhileItStays) {
     startHelper("Packet capture helper started");
     // Asked while the script has forked but not yet started the daemon, the PID would look stale.
     ASSERT_TRUE(waitUntil([&] { return fs::exists(pidFile()) && delegate->isPortListening(); }));
+    // The script logs its start and runs the capture variant with capture allowed, on a pairing
+    // file kept private.
+    const std::string started = readFile(env.logDir() / "Orvane Pelix Capture Helper.log");
+    EXPECT_TRUE(started.find("starting packet capture helper\nbinary: ") != std::string::npos &&
+                started.find("starting with packet capture allowed") != std::string::npos &&
+                fs::status(env.configDirectory() / "pairing-code.json").permissions() ==
+                    (fs::perms::owner_read | fs::perms::owner_write))
+        << started;
     env.queue->advance(1.5);
     EXPECT_EQ(detail(),
               "Capture & explain can now run from the iPhone. Choose Stop Packet Capture Helper "
