@@ -2,7 +2,7 @@
 """Drives the real application in a virtual X session as a person would: the tray icon and its
 menu, windows found by their titles, the clipboard, screenshots. Each failed flow says why and
 shows the screen. scripts/e2e runs it in a network of its own, with port 50051 free."""
-import contextlib, ctypes, json, os, re, shutil, signal, subprocess, sys, tempfile, time
+import contextlib, json, os, re, shutil, signal, subprocess, sys, tempfile, time
 import traceback
 from pathlib import Path
 from urllib.parse import parse_qs, urlsplit
@@ -130,22 +130,8 @@ class Session:
         return path
 
     def close_window(self, window):
-        """Asks the window to close as its title bar's close button would (WM_DELETE_WINDOW)."""
-        x11, pointer, long_ = ctypes.CDLL("libX11.so.6"), ctypes.c_void_p, ctypes.c_long
-        x11.XOpenDisplay.restype = x11.XInternAtom.restype = pointer
-        x11.XInternAtom.argtypes = [pointer, ctypes.c_char_p, ctypes.c_int]
-        x11.XSendEvent.argtypes = [pointer, ctypes.c_ulong, ctypes.c_int, long_, pointer]
-        x11.XCloseDisplay.argtypes = [pointer]
-        fields = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                  ("display", pointer), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                  ("format", ctypes.c_int), ("data", long_ * 5), ("pad", long_ * 24)]
-        display = x11.XOpenDisplay(f":{self.display}".encode())
-        event = type("ClientMessage", (ctypes.Structure,), {"_fields_": fields})(
-            type=33, window=window, format=32,  # 33 is ClientMessage
-            message_type=x11.XInternAtom(display, b"WM_PROTOCOLS", 0))
-        event.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-        x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
-        x11.XCloseDisplay(display)  # flushes the event
+        """Closes the window from the keyboard, as the desktop's other windows close."""
+        self.run(["xdotool", "windowfocus", "--sync", str(window), "key", "ctrl+w"])
         wait_for(lambda: not self.viewable(window), 5, "the window to close")
 
     def stop_everything(self):

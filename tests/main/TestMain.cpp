@@ -1,7 +1,8 @@
 // The entry of every test executable. Each test process gets a network stack of its own: port
 // 50051 is always free to it whatever else runs on the machine, tests that start the real daemon
 // run side by side, and a test may give loopback an address that exists nowhere else. What a test
-// started and left behind (a daemon a failed test never stopped) ends with the test process.
+// started and left behind (a daemon a failed test never stopped) ends with the test process, and
+// so do its changes to the environment: ctest runs every test in a process of its own.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>

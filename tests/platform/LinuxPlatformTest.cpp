@@ -80,7 +80,7 @@ TEST(CurlHttpClient, DeliversTheStatusOnAWorkerPastAnyProxy) {
     server.Post("/", [](const auto&, auto& response) { response.status = 201; });
     ASSERT_TRUE(server.bind_to_port("127.0.0.1", 50051));
     std::thread serving([&] { server.listen_after_bind(); });
-    ScopedEnvironment proxy("http_proxy", "http://127.0.0.1:9");
+    ::setenv("http_proxy", "http://127.0.0.1:9", 1);
     const auto send = [](const std::string& port) {
         auto done = std::make_shared<std::promise<std::pair<HttpOutcome, std::thread::id>>>();
         CurlHttpClient().send({.url = "http://127.0.0.1:" + port, .method = "POST"},
@@ -122,14 +122,15 @@ TEST(PortProbe, ReadsListenersOfEitherFamilyFromTheSocketTables) {
 }
 
 TEST(XdgDirectories, FollowTheEnvironmentButNotRelativeValues) {
-    ScopedEnvironment h("HOME", "/h"), d("XDG_DATA_HOME", "/d"), s("XDG_STATE_HOME", "s");
+    ::setenv("HOME", "/h", 1), ::setenv("XDG_DATA_HOME", "/d", 1);
+    ::setenv("XDG_STATE_HOME", "s", 1);
     EXPECT_EQ(XdgDirectories().applicationSupportDirectory(), "/d");
     EXPECT_EQ(XdgDirectories().libraryDirectory(), "/h/.local/state");
 }
 
 TEST(XdgLoginItem, StatusFollowsTheEntry) {
     TemporaryFolder home;
-    ScopedEnvironment config("XDG_CONFIG_HOME", home.path().string());
+    ::setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
     const auto program = home.path() / "O $H`x`\"\\%/companion",
                entry = home.path() / "autostart/orvane-pelix-companion.desktop";
     writeScript(program, "exit 0");

@@ -112,20 +112,6 @@ class TemporaryFolder {
     std::error_code ignored;
 };
 
-struct ScopedEnvironment {
-    ScopedEnvironment(std::string name, const std::string& value) : name(std::move(name)) {
-        if (const char* was = std::getenv(this->name.c_str()))
-            previous = was;
-        ::setenv(this->name.c_str(), value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        previous ? ::setenv(name.c_str(), previous->c_str(), 1) : ::unsetenv(name.c_str());
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    const std::string name;
-    std::optional<std::string> previous;
-};
-
 struct ScriptedLoginItem : LoginItem {
     LoginItemStatus status() const override { return currentStatus; }
     std::optional<std::string> registerItem() override { return change(LoginItemStatus::Enabled); }

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShortcut>
 
 namespace companion {
 
@@ -9,6 +10,8 @@ QtWindow::QtWindow(const QString& title) : QWidget(nullptr, Qt::Window) {
     setWindowTitle(title);
     setAttribute(Qt::WA_DeleteOnClose, false);
     setAttribute(Qt::WA_QuitOnClose, false);
+    // Closes as every other window of the desktop does from the keyboard (Ctrl+W, or Command-W).
+    connect(new QShortcut(QKeySequence::Close, this), &QShortcut::activated, this, &QWidget::close);
 }
 
 void QtWindow::makeKeyAndOrderFront() {

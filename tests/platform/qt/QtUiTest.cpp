@@ -68,9 +68,8 @@ TEST(QtMainQueue, RunsAndReleasesWhatWorkersPostOnTheMainThreadInOrder) {
                                  })] { ran.push_back(i); });
         }
     });
-    while (ran.size() < expected.size()) {
+    while (ran.size() < expected.size())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
     worker.join();
     std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(ran, expected);
@@ -80,7 +79,7 @@ TEST(QtMainQueue, RunsAndReleasesWhatWorkersPostOnTheMainThreadInOrder) {
 // Launched at once in a runtime folder of the test's own, one takes the other's reopen.
 TEST(SingleInstance, LaunchesAtOnceLeaveOneThatTakesTheOthersReopen) {
     TemporaryFolder runtime;
-    ScopedEnvironment folder("XDG_RUNTIME_DIR", runtime.path().string());
+    ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
     const std::string launches =
         "timeout 60 \"$0\" & timeout 60 \"$0\" || echo no; wait $! || echo no";
     const auto ran = PosixToolRunner().run("/bin/sh", {"-c", launches, SINGLE_INSTANCE_PROBE},
