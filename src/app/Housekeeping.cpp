@@ -1,7 +1,7 @@
 #include <system_error>
 
 #include "app/CompanionAppDelegate.h"
-#include "app/CompanionFiles.h"
+#include "platform/Files.h"
 
 namespace companion {
 

@@ -3,6 +3,7 @@
 
 #include "app/CompanionAppDelegate.h"
 #include "app/CompanionFiles.h"
+#include "platform/Files.h"
 #include "capture/CaptureHelperScript.h"
 
 namespace companion {

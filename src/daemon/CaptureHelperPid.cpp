@@ -7,6 +7,7 @@
 
 #include "app/CompanionAppDelegate.h"
 #include "app/CompanionFiles.h"
+#include "platform/Files.h"
 #include "app/Text.h"
 
 namespace companion {

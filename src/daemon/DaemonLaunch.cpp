@@ -4,6 +4,7 @@
 
 #include "app/CompanionAppDelegate.h"
 #include "app/CompanionFiles.h"
+#include "platform/Files.h"
 
 namespace companion {
 

@@ -7,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/CompanionFiles.h"
+#include "platform/Files.h"
 
 namespace companion {
 

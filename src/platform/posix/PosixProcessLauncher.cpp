@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/CompanionFiles.h"
+#include "platform/Files.h"
 #include "platform/posix/Spawn.h"
 
 namespace companion {
