@@ -27,7 +27,9 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& targ
     std::filesystem::path folder = target.parent_path();
     if (folder.empty())
         folder = ".";
-    std::string tempName = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    // Appended, never prepended: GCC 12 at -O3 warns of an overlapping copy in an insert at the
+    // front of a string (a false -Wrestrict).
+    std::string tempName = folder.string() + "/." + target.filename().string() + ".XXXXXX";
 
     int fd = mkstemp(tempName.data());
     if (fd < 0) {

@@ -15,8 +15,10 @@ const Snapshot kUnreadable{"Could not read companion history",
                            "it. Open Logs for details.",
                            {}};
 
-std::string row(const std::string& summary) {
-    return R"({"created_at":"t","kind":"k","severity":"s","summary":")" + summary + "\"}";
+// A row of the tool's output, opening the list unless told otherwise.
+std::string row(const std::string& summary, const char* before = "[") {
+    return std::string(before) + R"({"created_at":"t","kind":"k","severity":"s","summary":")" +
+           summary + "\"}";
 }
 
 TEST(CompanionDigest, FromTheToolsOutput) {
@@ -29,13 +31,13 @@ TEST(CompanionDigest, FromTheToolsOutput) {
         {"", steady},
         {" \r\n\t", steady},
         {"[]\n", steady},
-        {"[" + row("A") + "]\n", {"1 recent companion update", "A", {a}}},
-        {"[" + row("A") + "," + row("B") + "]",
+        {row("A") + "]\n", {"1 recent companion update", "A", {a}}},
+        {row("A") + row("B", ",") + "]",
          {"2 recent companion updates", "A", {a, {"t", "k", "s", "B"}}}},
-        {"[" + row("A") + R"(,{"created_at":"t","kind":"k","severity":"s","summary":null}])",
+        {row("A") + R"(,{"created_at":"t","kind":"k","severity":"s","summary":null}])",
          kUnreadable},
         {R"([{"created_at":"t","kind":"k","summary":"A"}])", kUnreadable},
-        {"[" + row("A") + ",", kUnreadable}};
+        {row("A") + ",", kUnreadable}};
     for (const auto& [output, snapshot] : cases)
         EXPECT_EQ(companionDigestFromOutput(output), snapshot) << output.value_or("no output");
 }
