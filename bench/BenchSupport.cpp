@@ -5,7 +5,7 @@
 
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/XdgLoginItem.h"
-#include "platform/posix/CurlHttpClient.h"
+#include "platform/posix/LoopbackHttpClient.h"
 #include "platform/posix/PosixProcessLauncher.h"
 #include "platform/posix/PosixToolRunner.h"
 
@@ -43,7 +43,7 @@ BenchHome::BenchHome() {
         .mainQueue = std::make_shared<ImmediateQueue>(),
         .processLauncher = std::make_shared<PosixProcessLauncher>(),
         .toolRunner = std::make_shared<PosixToolRunner>(),
-        .httpClient = std::make_shared<CurlHttpClient>(),
+        .httpClient = std::make_shared<LoopbackHttpClient>(),
         .directories = nullptr,
         .bundle = std::make_shared<ResourceFolderBundle>(resources ? resources : folder),
         .loginItem = std::make_shared<XdgLoginItem>(),

@@ -8,7 +8,7 @@
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/PkexecAdminShellRunner.h"
 #include "platform/linux/XdgLoginItem.h"
-#include "platform/posix/CurlHttpClient.h"
+#include "platform/posix/LoopbackHttpClient.h"
 #include "platform/posix/PosixProcessLauncher.h"
 #include "platform/posix/PosixToolRunner.h"
 #include "platform/qt/QtMainQueue.h"
@@ -70,7 +70,7 @@ struct CompanionMain {
             .mainQueue = std::make_shared<QtMainQueue>(),
             .processLauncher = std::make_shared<PosixProcessLauncher>(),
             .toolRunner = toolRunner,
-            .httpClient = std::make_shared<CurlHttpClient>(),
+            .httpClient = std::make_shared<LoopbackHttpClient>(),
             .directories = std::make_shared<XdgDirectories>(),
             .bundle =
                 std::make_shared<ResourceFolderBundle>(ResourceFolderBundle::besideExecutable()),

@@ -28,7 +28,7 @@ class HttpClient {
     virtual ~HttpClient() = default;
     // Starts the request and returns at once. The completion runs exactly once, on a worker
     // thread, never on the caller's. Returns false, and never calls the completion, when the URL
-    // does not parse.
+    // does not parse or the method or a header cannot be written as they are.
     virtual bool send(const HttpRequest& request, std::function<void(HttpOutcome)> completion) = 0;
 };
 

@@ -1,15 +1,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <csignal>
 #include <fstream>
 #include <future>
+#include <regex>
+#include <thread>
 
 #include "main/PrivateNetwork.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/XdgLoginItem.h"
-#include "platform/posix/CurlHttpClient.h"
+#include "platform/posix/LoopbackHttpClient.h"
 #include "platform/posix/PosixProcessLauncher.h"
 #include "platform/posix/PosixToolRunner.h"
 #include "support/TestEnvironment.h"
@@ -74,29 +75,71 @@ TEST(ToolRunner, ReportsStatusAndDrainedOutput) {
     std::signal(SIGCHLD, previous);
 }
 
-TEST(CurlHttpClient, DeliversTheStatusOnAWorkerPastAnyProxy) {
+TEST(LoopbackHttpClient, WritesTheRequestAndReportsTheStatusOrWhyNotOnAWorker) {
+    // clang-format off
+    for (const auto& [url, method, header] : std::vector<std::array<std::string, 3>>{
+             {"http://localhost:50051/", "GET", ""}, {"https://127.0.0.1/", "GET", ""},
+             {"http://127.0.0.1:0/", "GET", ""}, {"http://127.0.0.1:65536/", "GET", ""},
+             {"http://127.0.0.1:5x/", "GET", ""}, {"http://[::1/", "GET", ""},
+             {"http://127.0.0.1/a b", "GET", ""}, {"http://127.0.0.1/", "PO ST", ""},
+             {"http://127.0.0.1/", "GET", "b\r\nX: y"}}) {
+        const HttpRequest bad{.url = url, .method = method, .headers = {{"A", header}}};
+        EXPECT_FALSE(LoopbackHttpClient().send(bad, [](auto) { ADD_FAILURE(); })) << url;
+    }
     REQUIRE_PRIVATE_NETWORK();
-    httplib::Server server;
-    server.Post("/", [](const auto&, auto& response) { response.status = 201; });
-    ASSERT_TRUE(server.bind_to_port("127.0.0.1", 50051));
-    std::thread serving([&] { server.listen_after_bind(); });
-    ::setenv("http_proxy", "http://127.0.0.1:9", 1);
-    const auto send = [](const std::string& port) {
-        auto done = std::make_shared<std::promise<std::pair<HttpOutcome, std::thread::id>>>();
-        CurlHttpClient().send({.url = "http://127.0.0.1:" + port, .method = "POST"},
-                              [done](auto outcome) {
-                                  done->set_value({outcome, std::this_thread::get_id()});
-                              });
-        return done->get_future().get();
-    };
-    const auto [answered, worker] = send("50051");
-    EXPECT_EQ(answered.status, 201);
-    EXPECT_NE(worker, std::this_thread::get_id());
-    EXPECT_THAT(send("50052").first.error, ::testing::Optional(::testing::MatchesRegex(
-                                               "Failed to connect to 127.0.0.1 port 50052 after "
-                                               "[0-9]+ ms: Couldn't connect to server")));
-    server.stop();
-    serving.join();
+    ::setenv("http_proxy", "http://127.0.0.1:9", 1);  // never followed to the daemon
+    // What the server on 50051 answers ("-": nothing, until the client gives up), and the outcome.
+    for (const auto& [url, answer, outcome] : std::vector<std::array<std::string, 3>>{
+             {"http://127.0.0.1:50051/v1/x?y", "HTTP/1.1 201 Created\r\n\r\n", "201"},
+             {"http://[::1]:50051/v1/x?y", "HTTP/1.0 404\r\n", "404"},
+             {"http://127.0.0.1:50051/", "SSH-2.0-x\r\n", "The server's answer is not HTTP."},
+             {"http://127.0.0.1:50051/", "HTTP/1.1 2000 x\r\n", "The server's answer is not HTTP."},
+             {"http://127.0.0.1:50051/", "", "The server closed the connection without answering."},
+             {"http://127.0.0.1:50051/", "-", "Operation timed out after N milliseconds."},
+             {"http://127.0.0.1:50052/", "",
+              "Failed to connect to 127.0.0.1 port 50052 after N ms: "
+              "Couldn't connect to server"}}) {
+        const bool v6 = url.find('[') != std::string::npos;
+        const int on = 1, listener = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+        ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in6 at6{.sin6_family = AF_INET6, .sin6_port = htons(50051),
+                         .sin6_addr = in6addr_loopback};
+        sockaddr_in at4{.sin_family = AF_INET, .sin_port = htons(50051),
+                        .sin_addr = {htonl(INADDR_LOOPBACK)}};
+        ASSERT_EQ(v6 ? ::bind(listener, reinterpret_cast<sockaddr*>(&at6), sizeof at6)
+                     : ::bind(listener, reinterpret_cast<sockaddr*>(&at4), sizeof at4), 0);
+        // clang-format on
+        ::listen(listener, 1);
+        std::string received;
+        std::thread server([&, answer = answer] {
+            char buffer[1024];
+            const int peer = ::accept(listener, nullptr, nullptr);
+            received.assign(buffer, std::max<ssize_t>(::recv(peer, buffer, sizeof buffer, 0), 0));
+            if (answer != "-")
+                ::send(peer, answer.data(), answer.size(), MSG_NOSIGNAL), ::shutdown(peer, SHUT_WR);
+            while (::recv(peer, buffer, sizeof buffer, 0) > 0) {  // until the client hangs up
+            }
+            ::close(peer);
+        });
+        std::promise<std::pair<HttpOutcome, std::thread::id>> done;
+        const HttpRequest request{.url = url, .method = "POST", .headers = {{"Type", "json"}},
+                                  .body = "{}", .timeoutSeconds = 0.3};
+        ASSERT_TRUE(LoopbackHttpClient().send(request, [&](HttpOutcome outcome) {
+            done.set_value({outcome, std::this_thread::get_id()});
+        }));
+        const auto [got, worker] = done.get_future().get();
+        EXPECT_NE(worker, std::this_thread::get_id());
+        EXPECT_EQ(got.error ? std::regex_replace(*got.error, std::regex("[0-9]+ m"), "N m")
+                            : std::to_string(got.status.value_or(0)),
+                  outcome);
+        ::shutdown(listener, SHUT_RDWR);  // ends an accept that nothing will come to
+        server.join();
+        ::close(listener);
+        EXPECT_TRUE(outcome != "201" ||
+                    received == "POST /v1/x?y HTTP/1.1\r\nHost: 127.0.0.1:50051\r\nType: json\r\n"
+                                "Content-Length: 2\r\nConnection: close\r\n\r\n{}")
+            << received;
+    }
 }
 
 TEST(PortProbe, ReadsListenersOfEitherFamilyFromTheSocketTables) {

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/linux/LinuxPlatform.h"
-#include "platform/posix/CurlHttpClient.h"
+#include "platform/posix/LoopbackHttpClient.h"
 #include "platform/posix/PosixProbes.h"
 #include "platform/posix/PosixProcessLauncher.h"
 #include "platform/posix/PosixToolRunner.h"
@@ -195,7 +195,7 @@ Platform TestEnvironment::platform() {
         .mainQueue = queue,
         .processLauncher = std::make_shared<PosixProcessLauncher>(),
         .toolRunner = std::make_shared<PosixToolRunner>(),
-        .httpClient = std::make_shared<CurlHttpClient>(),
+        .httpClient = std::make_shared<LoopbackHttpClient>(),
         .directories = std::make_shared<FixedDirectories>(dataHome(), stateHome()),
         .bundle = std::make_shared<ResourceFolderBundle>(resources()),
         .loginItem = loginItem,
