@@ -32,7 +32,7 @@ struct Listener {
 
 void BM_PortProbe_ProcNet(benchmark::State& state) {
     Listener listener;
-    ProcNetPortProbe probe;
+    LinuxPortProbe probe(PortProbeSource::ProcNet);
     for (auto _ : state) {
         benchmark::DoNotOptimize(probe.isListening(listener.port));
     }
