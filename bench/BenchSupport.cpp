@@ -48,7 +48,7 @@ BenchHome::BenchHome() {
         .bundle = std::make_shared<ResourceFolderBundle>(resources ? resources : folder),
         .loginItem = std::make_shared<XdgLoginItem>(),
         .adminShellRunner = nullptr,
-        .portProbe = std::make_shared<ProcNetPortProbe>(),
+        .portProbe = std::make_shared<LinuxPortProbe>(),
         .processProbe = std::make_shared<LinuxProcessProbe>(),
         .hostNameSource = std::make_shared<PosixHostNameSource>(),
     };

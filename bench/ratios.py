@@ -5,7 +5,10 @@ import sys
 
 # measured benchmark -> the anchor it is compared with
 PAIRS = {
-    "BM_PortProbe_ProcNet": "BM_PortProbe_Lsof",
+    "BM_PortProbe_Netlink/time_wait:10000": "BM_PortProbe_Lsof/time_wait:10000",
+    "BM_PortProbe_Netlink/time_wait:0": "BM_PortProbe_Lsof/time_wait:0",
+    "BM_PortProbe_ProcNet/time_wait:10000": "BM_PortProbe_Lsof/time_wait:10000",
+    "BM_PortProbe_ProcNet/time_wait:0": "BM_PortProbe_Lsof/time_wait:0",
     "BM_LoadCompanionDigest": "BM_Sqlite3Bare",
     "BM_ShowPairingQR": "BM_RefreshPairingCode",
     "BM_LoadCompanionDigest_QuietStore": "BM_Sqlite3Bare_QuietStore",
@@ -29,7 +32,7 @@ def main(paths):
         if anchor in times:
             anchor_value, anchor_unit = times[anchor]
             ratio = value * scale[unit] / (anchor_value * scale[anchor_unit])
-            line += f" {anchor_value:11.1f} {anchor_unit:2} {ratio:8.3f}"
+            line += f" {anchor_value:11.1f} {anchor_unit:2} {ratio:8.3g}"
         print(line)
 
 

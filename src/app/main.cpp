@@ -76,7 +76,7 @@ struct CompanionMain {
                 std::make_shared<ResourceFolderBundle>(ResourceFolderBundle::besideExecutable()),
             .loginItem = std::make_shared<XdgLoginItem>(),
             .adminShellRunner = makeAdminShellRunner(toolRunner),
-            .portProbe = std::make_shared<ProcNetPortProbe>(),
+            .portProbe = std::make_shared<LinuxPortProbe>(),
             .processProbe = std::make_shared<LinuxProcessProbe>(),
             .hostNameSource = std::make_shared<PosixHostNameSource>(),
         };

@@ -15,12 +15,12 @@
 namespace companion::testing {
 namespace {
 
-struct Probes : ProcessProbe, ProcNetPortProbe {
+struct Probes : ProcessProbe, LinuxPortProbe {
     ProcessProbeResult probe(long long) const override { return result; }
     std::optional<std::string> programName(long long) const override { return program; }
     bool isListening(const std::string& port) const override {
         ++portProbes;
-        return ProcNetPortProbe::isListening(port);
+        return LinuxPortProbe::isListening(port);
     }
     ProcessProbeResult result;
     std::optional<std::string> program;

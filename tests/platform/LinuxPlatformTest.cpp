@@ -1,7 +1,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <csignal>
+#include <cstddef>
 #include <fstream>
 #include <future>
 #include <regex>
@@ -142,26 +147,63 @@ TEST(LoopbackHttpClient, WritesTheRequestAndReportsTheStatusOrWhyNotOnAWorker) {
     }
 }
 
-TEST(PortProbe, ReadsListenersOfEitherFamilyFromTheSocketTables) {
+// Probes from a thread whose netlink sockets are refused, as in a sandbox.
+bool probedWithoutNetlink() {
+    bool seen = false;
+    std::thread([&] {
+        sock_filter refuseNetlink[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socket, 0, 3),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AF_NETLINK, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+        const sock_fprog filter{.len = std::size(refuseNetlink), .filter = refuseNetlink};
+        ASSERT_EQ(::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0), 0);
+        ASSERT_EQ(::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter), 0);
+        seen = LinuxPortProbe().isListening("50051");
+    }).join();
+    return seen;
+}
+
+TEST(PortProbe, SeesOnlyListenersOfEitherFamilyThroughNetlinkOrTheSocketTables) {
     for (const auto& [row, listens] : {std::pair{"0: 0100007F:C383 00000000:0000 0A", true},
                                        {"0: 0100007F:C383 0100007F:D431 01", false},
                                        {"0: 0100007F:D431 0100007F:C383 0A", false}}) {
         EXPECT_EQ(socketTableListensOn(std::string("sl local rem st\n") + row, 50051), listens);
     }
     REQUIRE_PRIVATE_NETWORK();
-    const auto probed = [](auto address, bool listening) {
+    enum Use { Bound, Listening, Connected };
+    const sockaddr_in v4{.sin_family = AF_INET, .sin_port = htons(50051)},
+        other{
+            .sin_family = AF_INET, .sin_port = htons(50052), .sin_addr = {htonl(INADDR_LOOPBACK)}};
+    // A socket on the address; answers what netlink, /proc and the probe without netlink see.
+    const auto probed = [&](auto address, Use use) {
         const auto* at = reinterpret_cast<const sockaddr*>(&address);
         const int fd = ::socket(at->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0), on = 1;
         ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-        EXPECT_TRUE(::bind(fd, at, sizeof address) == 0 && (!listening || ::listen(fd, 1) == 0));
-        const bool seen = ProcNetPortProbe().isListening("50051");
+        const auto* to = reinterpret_cast<const sockaddr*>(&other);
+        EXPECT_TRUE(::bind(fd, at, sizeof address) == 0 &&
+                    (use == Bound || (use == Listening ? ::listen(fd, 1) == 0
+                                                       : ::connect(fd, to, sizeof other) == 0)));
+        std::vector<bool> seen;
+        for (const auto source : {PortProbeSource::Netlink, PortProbeSource::ProcNet}) {
+            seen.push_back(LinuxPortProbe(source).isListening("50051"));
+        }
+        seen.push_back(probedWithoutNetlink());
         ::close(fd);
         return seen;
     };
-    const sockaddr_in v4{.sin_family = AF_INET, .sin_port = htons(50051)};
-    EXPECT_TRUE(probed(v4, true));
-    EXPECT_FALSE(probed(v4, false));
-    EXPECT_TRUE(probed(sockaddr_in6{.sin6_family = AF_INET6, .sin6_port = htons(50051)}, true));
+    // A listener elsewhere, so the connected socket has a peer and a probe ignoring ports errs.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_TRUE(::bind(listener, reinterpret_cast<const sockaddr*>(&other), sizeof other) == 0 &&
+                ::listen(listener, 1) == 0);
+    const auto v6 = sockaddr_in6{.sin6_family = AF_INET6, .sin6_port = htons(50051)};
+    EXPECT_EQ(probed(v4, Listening), std::vector({true, true, true}));
+    EXPECT_EQ(probed(v6, Listening), std::vector({true, true, true}));
+    EXPECT_EQ(probed(v4, Bound), std::vector({false, false, false}));
+    EXPECT_EQ(probed(v4, Connected), std::vector({false, false, false}));
+    ::close(listener);
 }
 
 TEST(XdgDirectories, FollowTheEnvironmentButNotRelativeValues) {

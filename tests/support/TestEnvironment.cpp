@@ -200,7 +200,7 @@ Platform TestEnvironment::platform() {
         .bundle = std::make_shared<ResourceFolderBundle>(resources()),
         .loginItem = loginItem,
         .adminShellRunner = adminShellRunner,
-        .portProbe = std::make_shared<ProcNetPortProbe>(),
+        .portProbe = std::make_shared<LinuxPortProbe>(),
         .processProbe = std::make_shared<LinuxProcessProbe>(),
         .hostNameSource = std::make_shared<PosixHostNameSource>(),
     };

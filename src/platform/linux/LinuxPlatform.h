@@ -35,11 +35,28 @@ class LinuxProcessProbe : public PosixProcessProbe {
     std::optional<std::string> programName(long long pid) const override;
 };
 
-// Reads the kernel's socket tables, so it also sees sockets of other users (the capture daemon
-// runs as root) without starting a tool.
-class ProcNetPortProbe : public PortProbe {
+// Where a port probe looks for listening TCP sockets.
+enum class PortProbeSource {
+    // The kernel's socket diagnostics (NETLINK_SOCK_DIAG) asked for listening sockets alone:
+    // the same small cost however many connections the machine holds. False where refused.
+    Netlink,
+    // /proc/net/tcp and /proc/net/tcp6: every socket of the machine is read and parsed, so it
+    // costs milliseconds once thousands of connections sit in TIME_WAIT.
+    ProcNet,
+    // Netlink, and /proc where netlink is refused (a sandbox denying the socket or the dump).
+    NetlinkElseProcNet,
+};
+
+// Asks the kernel rather than starting a tool, so it also sees sockets of other users (the
+// capture daemon runs as root) and never waits on a child process.
+class LinuxPortProbe : public PortProbe {
   public:
+    explicit LinuxPortProbe(PortProbeSource source = PortProbeSource::NetlinkElseProcNet)
+        : source_(source) {}
     bool isListening(const std::string& port) const override;
+
+  private:
+    PortProbeSource source_;
 };
 
 // Whether a /proc/net/tcp or /proc/net/tcp6 table lists a listening socket on the port.
