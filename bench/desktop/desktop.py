@@ -4,7 +4,7 @@ XEmbed tray (trayer): the time from spawn to the icon embedded in the tray, resi
 memory a few seconds after launch (the companion then shows its first pairing window, as a user
 sees it), and context switches while both sit idle.
 
-    desktop.py BUILD [--brief]
+    desktop.py BUILD [--brief | --launches N]
 
 BUILD is a build folder with the application and bench/desktop's minimal-tray. The run takes a
 network of its own, so the companion's daemon finds its port free whatever runs on the machine.
@@ -177,8 +177,10 @@ def launch(program, env, x, settle, idle):
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
-    build, brief = Path(sys.argv[1]), "--brief" in sys.argv[2:]
-    launches, settle, idle = (1, 1.5, 1.0) if brief else (5, 4.0, 10.0)
+    build, options = Path(sys.argv[1]), sys.argv[2:]
+    launches, settle, idle = (1, 1.5, 1.0) if "--brief" in options else (5, 4.0, 10.0)
+    if "--launches" in options:
+        launches = int(options[options.index("--launches") + 1])
     programs = {"companion": build / "Orvane Pelix Companion" / "bin" / "orvane-pelix-companion",
                 "minimal Qt tray": build / "bench" / "desktop" / "minimal-tray"}
     private_network()

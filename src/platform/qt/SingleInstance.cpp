@@ -1,15 +1,22 @@
 #include "platform/qt/SingleInstance.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <QGuiApplication>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 #include <thread>
 
 namespace companion {
@@ -20,13 +27,62 @@ namespace {
 
 constexpr const char* kLockName = "orvane-pelix-companion.lock";
 constexpr const char* kSocketName = "orvane-pelix-companion.socket";
-constexpr QByteArrayView kReopen = "reopen\n";
-constexpr QByteArrayView kTaken = "ok\n";
+constexpr std::string_view kReopen = "reopen\n";
+constexpr std::string_view kTaken = "ok\n";
 // Longer than any message of ours; a peer that sends more without a line end is not one of us.
-constexpr qint64 kMaxMessageBytes = 64;
+constexpr std::size_t kMaxMessageBytes = 64;
 
-QString socketPath(const fs::path& folder) {
-    return QString::fromStdString((folder / kSocketName).string());
+// The socket's address, or nothing when the path is too long for one.
+std::optional<sockaddr_un> socketAddress(const fs::path& folder) {
+    const std::string path = (folder / kSocketName).string();
+    sockaddr_un address{.sun_family = AF_UNIX};
+    if (path.size() >= sizeof address.sun_path) {
+        return std::nullopt;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return address;
+}
+
+// Waits for the socket to be ready; false once the deadline has passed.
+bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        pollfd ready{fd, events, 0};
+        const int got = ::poll(&ready, 1, static_cast<int>(left.count()));
+        if (got > 0 || (got < 0 && errno != EINTR)) {
+            return true;
+        }
+    }
+}
+
+// Says "reopen" on the connection and returns the line that comes back, as far as it came.
+std::string exchange(int fd, std::chrono::steady_clock::time_point deadline) {
+    for (std::size_t sent = 0; sent < kReopen.size();) {
+        const ssize_t wrote =
+            ::send(fd, kReopen.data() + sent, kReopen.size() - sent, MSG_NOSIGNAL);
+        if (wrote > 0) {
+            sent += static_cast<std::size_t>(wrote);
+        } else if ((wrote < 0 && errno != EAGAIN && errno != EINTR) ||
+                   !waitFor(fd, POLLOUT, deadline)) {
+            return {};
+        }
+    }
+    std::string answer;
+    while (answer.find('\n') == std::string::npos && answer.size() <= kMaxMessageBytes) {
+        char buffer[kMaxMessageBytes];
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got > 0) {
+            answer.append(buffer, static_cast<std::size_t>(got));
+        } else if (got == 0 || (errno != EAGAIN && errno != EINTR) ||
+                   !waitFor(fd, POLLIN, deadline)) {
+            break;
+        }
+    }
+    return answer;
 }
 
 bool anyVisibleWindow() {
@@ -52,9 +108,21 @@ SingleInstance::SingleInstance(std::optional<fs::path> folder,
                                std::chrono::milliseconds answerTimeout)
     : folder_(std::move(folder)), answerTimeout_(answerTimeout) {}
 
+struct SingleInstance::Connection {
+    Connection(int fd, QObject* parent) : fd(fd), notifier(fd, QSocketNotifier::Read, parent) {}
+    ~Connection() { ::close(fd); }
+    const int fd;
+    QSocketNotifier notifier;
+    std::string received;
+};
+
 SingleInstance::~SingleInstance() {
+    connections_.clear();
     // The socket goes before the lock, so whoever takes the lock next finds no listener of ours.
     server_.reset();
+    if (serverFd_ >= 0) {
+        ::close(serverFd_);
+    }
     if (lockFd_ >= 0) {
         ::close(lockFd_);
     }
@@ -102,70 +170,77 @@ bool SingleInstance::tryLock() {
 }
 
 void SingleInstance::listen() {
-    const QString path = socketPath(*folder_);
+    const auto address = socketAddress(*folder_);
     // Holding the lock means whatever socket lies there is stale.
-    QLocalServer::removeServer(path);
-    server_ = std::make_unique<QLocalServer>();
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(path)) {
-        std::fprintf(stderr, "Orvane Pelix Companion: cannot listen on %s: %s\n", qPrintable(path),
-                     qPrintable(server_->errorString()));
+    ::unlink(address ? address->sun_path : "");
+    serverFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (!address || serverFd_ < 0 ||
+        ::bind(serverFd_, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 ||
+        ::chmod(address->sun_path, S_IRUSR | S_IWUSR) != 0 || ::listen(serverFd_, 8) != 0) {
+        std::fprintf(stderr, "Orvane Pelix Companion: cannot listen on %s: %s\n",
+                     (*folder_ / kSocketName).c_str(),
+                     address ? std::strerror(errno) : "the path is too long");
         return;
     }
-    QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(), [this] {
-        while (QLocalSocket* connection = server_->nextPendingConnection()) {
-            QObject::connect(connection, &QLocalSocket::disconnected, connection,
-                             &QObject::deleteLater);
-            QObject::connect(connection, &QLocalSocket::readyRead, connection,
-                             [this, connection] { receive(connection); });
-        }
-    });
+    server_ = std::make_unique<QSocketNotifier>(serverFd_, QSocketNotifier::Read);
+    QObject::connect(server_.get(), &QSocketNotifier::activated, server_.get(),
+                     [this] { accept(); });
 }
 
-void SingleInstance::receive(QLocalSocket* connection) {
-    if (!connection->canReadLine()) {
-        if (connection->bytesAvailable() > kMaxMessageBytes) {
-            connection->abort();
-        }
+void SingleInstance::accept() {
+    for (int fd;
+         (fd = ::accept4(serverFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) {
+        auto& connection =
+            connections_.emplace_back(std::make_unique<Connection>(fd, server_.get()));
+        QObject::connect(&connection->notifier, &QSocketNotifier::activated, server_.get(),
+                         [this, fd] { receive(fd); });
+    }
+}
+
+void SingleInstance::receive(int fd) {
+    const auto found = std::find_if(connections_.begin(), connections_.end(),
+                                    [fd](const auto& connection) { return connection->fd == fd; });
+    if (found == connections_.end()) {
         return;
     }
-    if (connection->readLine(kMaxMessageBytes) != kReopen) {
-        connection->abort();
+    Connection& connection = **found;
+    char buffer[kMaxMessageBytes];
+    const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
         return;
     }
-    connection->write(kTaken.data(), kTaken.size());
-    connection->disconnectFromServer();
-    QTimer::singleShot(0, server_.get(), [this] {
-        if (reopenHandler_) {
+    connection.received.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    const bool lineEnded = connection.received.find('\n') != std::string::npos;
+    if (!lineEnded && got > 0 && connection.received.size() <= kMaxMessageBytes) {
+        return;
+    }
+    const bool reopen = connection.received == kReopen;
+    if (reopen) {
+        ::send(fd, kTaken.data(), kTaken.size(), MSG_NOSIGNAL);
+    }
+    // Not from inside its own notifier's signal: the connection goes once the loop has let go.
+    QTimer::singleShot(0, server_.get(), [this, fd, reopen] {
+        std::erase_if(connections_, [fd](const auto& connection) { return connection->fd == fd; });
+        if (reopen && reopenHandler_) {
             reopenHandler_(anyVisibleWindow());
         }
     });
+    connection.notifier.setEnabled(false);
 }
 
 SingleInstance::HandOver SingleInstance::handOver(
     std::chrono::steady_clock::time_point deadline) const {
-    const auto remaining = [deadline] {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        return static_cast<int>(std::max<long long>(left.count(), 1));
-    };
-    QLocalSocket socket;
-    socket.connectToServer(socketPath(*folder_));
-    if (!socket.waitForConnected(std::min(remaining(), 1000))) {
-        return HandOver::NobodyListens;
+    const auto address = socketAddress(*folder_);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    HandOver result = HandOver::NobodyListens;
+    if (address && fd >= 0 &&
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) == 0) {
+        result = exchange(fd, deadline) == kTaken ? HandOver::Taken : HandOver::NotTaken;
     }
-    socket.write(kReopen.data(), kReopen.size());
-    socket.waitForBytesWritten(remaining());
-    QByteArray answer;
-    while (!answer.contains('\n') && answer.size() <= kMaxMessageBytes &&
-           std::chrono::steady_clock::now() < deadline) {
-        if (!socket.waitForReadyRead(remaining())) {
-            break;
-        }
-        answer += socket.readAll();
+    if (fd >= 0) {
+        ::close(fd);
     }
-    answer += socket.readAll();
-    return answer == kTaken ? HandOver::Taken : HandOver::NotTaken;
+    return result;
 }
 
 void SingleInstance::setReopenHandler(std::function<void(bool hasVisibleWindows)> handler) {

@@ -5,9 +5,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
-class QLocalServer;
-class QLocalSocket;
+class QSocketNotifier;
 
 namespace companion {
 
@@ -15,7 +15,8 @@ namespace companion {
 // in the user's runtime folder and listens on a local socket beside it; a later launch hands
 // the running one "reopen", waits for its "ok" and ends, so only one companion ever supervises
 // the daemon. A socket left behind by a companion that crashed is replaced by the next one.
-// Main thread only.
+// Plain local sockets watched by the event loop: Qt's own would load its network library, and
+// with it Kerberos and the proxy resolver, into every launch. Main thread only.
 class SingleInstance {
   public:
     enum class Claim {
@@ -50,13 +51,18 @@ class SingleInstance {
 
     bool tryLock();
     void listen();
+    void accept();
+    void receive(int connection);
     HandOver handOver(std::chrono::steady_clock::time_point deadline) const;
-    void receive(QLocalSocket* connection);
 
     std::optional<std::filesystem::path> folder_;
     std::chrono::milliseconds answerTimeout_;
     int lockFd_ = -1;
-    std::unique_ptr<QLocalServer> server_;
+    int serverFd_ = -1;
+    std::unique_ptr<QSocketNotifier> server_;
+    // Each connection's notifier and what it has sent so far, until it has said its line.
+    struct Connection;
+    std::vector<std::unique_ptr<Connection>> connections_;
     std::function<void(bool)> reopenHandler_;
 };
 

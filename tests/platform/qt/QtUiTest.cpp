@@ -76,11 +76,14 @@ TEST(QtMainQueue, RunsAndReleasesWhatWorkersPostOnTheMainThreadInOrder) {
     EXPECT_EQ(releasedElsewhere, 0);
 }
 
-// Launched at once in a runtime folder of the test's own, one takes the other's reopen.
+// Launched at once in a runtime folder of the test's own, where a crashed companion left its
+// socket, one takes the other's reopen.
 TEST(SingleInstance, LaunchesAtOnceLeaveOneThatTakesTheOthersReopen) {
     TemporaryFolder runtime;
     ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
     const std::string launches =
+        "python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "
+        "$XDG_RUNTIME_DIR/orvane-pelix-companion.socket; "
         "timeout 60 \"$0\" & timeout 60 \"$0\" || echo no; wait $! || echo no";
     const auto ran = PosixToolRunner().run("/bin/sh", {"-c", launches, SINGLE_INSTANCE_PROBE},
                                            ToolErrorOutput::Discard);
