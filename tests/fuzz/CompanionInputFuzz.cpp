@@ -1,5 +1,6 @@
 // What the companion reads from outside; the first byte (a digit in the seeds) picks the parser:
-// 0 pairing file, 1 sqlite3 rows, 2 event time, 3 socket table, 4 cmdline, 5 PID, 6 autostart.
+// 0 pairing file, 1 sqlite3 rows, 2 event time, 3 socket table, 4 cmdline, 5 PID, 6 autostart,
+// 7 the daemon's answer to the pairing request.
 #include <cstdlib>
 
 #include "app/Text.h"
@@ -9,6 +10,7 @@
 #include "pairing/PairingPayload.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/XdgLoginItem.h"
+#include "platform/posix/LoopbackHttpClient.h"
 
 using namespace companion;
 using namespace std::chrono;
@@ -45,6 +47,12 @@ static void (*const parsers[])(Text) = {
         const auto written =
             desktopEntryValue("[Desktop Entry]\nExec=" + desktopEntryExec(text), "Exec");
         if (!text.empty() && (!written || desktopEntryProgram(*written) != text))
+            std::abort();
+    },
+    [](Text text) {
+        // A status comes only from an HTTP/1.x status line, and always has three digits.
+        const auto status = httpStatusOf(text);
+        if (status && (!text.starts_with("HTTP/1.") || *status < 100 || *status > 999))
             std::abort();
     },
 };
