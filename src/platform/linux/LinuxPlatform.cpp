@@ -21,6 +21,7 @@
 #include <sstream>
 
 #include "platform/posix/Spawn.h"
+#include "platform/posix/WaitUntilReady.h"
 
 namespace companion {
 
@@ -59,19 +60,7 @@ using Clock = std::chrono::steady_clock;
 // failed, or the datagram did not fit the buffer (it would be cut, and so would the answer).
 std::optional<std::size_t> receiveFromKernel(int fd, std::span<char> buffer,
                                              Clock::time_point deadline) {
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            return std::nullopt;
-        }
-        pollfd readable{.fd = fd, .events = POLLIN, .revents = 0};
-        const int ready = ::poll(&readable, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno != EINTR) {
-            return std::nullopt;
-        }
-        if (ready <= 0) {
-            continue;
-        }
+    while (waitUntilReady(fd, POLLIN, deadline)) {
         sockaddr_nl sender{};
         socklen_t senderSize = sizeof sender;
         // MSG_TRUNC answers a datagram's whole length even when the buffer held less.
@@ -89,6 +78,7 @@ std::optional<std::size_t> receiveFromKernel(int fd, std::span<char> buffer,
             return static_cast<std::size_t>(received);
         }
     }
+    return std::nullopt;
 }
 
 // Dumps the family's listening TCP sockets and says whether one has the local port (network

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,10 +10,11 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <climits>
 #include <cstring>
 #include <string_view>
 #include <thread>
+
+#include "platform/posix/WaitUntilReady.h"
 
 namespace companion {
 
@@ -32,21 +32,6 @@ struct Socket {
     Socket& operator=(const Socket&) = delete;
     const int fd;
 };
-
-// Waits until the socket is ready for the events; false once the deadline has passed. An error
-// also counts as ready: the next call on the socket reports it.
-bool waitFor(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
-            return false;
-        pollfd ready{fd, events, 0};
-        const int got =
-            ::poll(&ready, 1, static_cast<int>(std::min<long long>(left.count(), INT_MAX)));
-        if (got > 0 || (got < 0 && errno != EINTR))
-            return true;
-    }
-}
 
 // A text that may go into a request line or a header as it is: no spaces where the grammar
 // separates, and never a line break that would start a header or a request of its own.
@@ -107,7 +92,7 @@ HttpOutcome perform(const HttpRequest& request, const LoopbackUrl& url) {
     int error =
         ::connect(socket.fd, reinterpret_cast<sockaddr*>(&address), length) == 0 ? 0 : errno;
     if (error == EINPROGRESS || error == EINTR) {
-        if (!waitFor(socket.fd, POLLOUT, deadline))
+        if (!waitUntilReady(socket.fd, POLLOUT, deadline))
             return timedOut();
         socklen_t size = sizeof error;
         ::getsockopt(socket.fd, SOL_SOCKET, SO_ERROR, &error, &size);
@@ -127,7 +112,7 @@ HttpOutcome perform(const HttpRequest& request, const LoopbackUrl& url) {
         if (sent >= 0) {
             done += static_cast<std::size_t>(sent);
         } else if (errno == EAGAIN || errno == EINTR) {
-            if (!waitFor(socket.fd, POLLOUT, deadline))
+            if (!waitUntilReady(socket.fd, POLLOUT, deadline))
                 return timedOut();
         } else {
             return failure("Could not send the request", errno);
@@ -144,7 +129,7 @@ HttpOutcome perform(const HttpRequest& request, const LoopbackUrl& url) {
         } else if (got == 0) {
             break;
         } else if (errno == EAGAIN || errno == EINTR) {
-            if (!waitFor(socket.fd, POLLIN, deadline))
+            if (!waitUntilReady(socket.fd, POLLIN, deadline))
                 return timedOut();
         } else {
             return failure("Could not read the answer", errno);

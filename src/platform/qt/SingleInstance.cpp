@@ -19,6 +19,8 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/posix/WaitUntilReady.h"
+
 namespace companion {
 
 namespace fs = std::filesystem;
@@ -43,22 +45,6 @@ std::optional<sockaddr_un> socketAddress(const fs::path& folder) {
     return address;
 }
 
-// Waits for the socket to be ready; false once the deadline has passed.
-bool waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline) {
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return false;
-        }
-        pollfd ready{fd, events, 0};
-        const int got = ::poll(&ready, 1, static_cast<int>(left.count()));
-        if (got > 0 || (got < 0 && errno != EINTR)) {
-            return true;
-        }
-    }
-}
-
 // Says "reopen" on the connection and returns the line that comes back, as far as it came.
 std::string exchange(int fd, std::chrono::steady_clock::time_point deadline) {
     for (std::size_t sent = 0; sent < kReopen.size();) {
@@ -67,7 +53,7 @@ std::string exchange(int fd, std::chrono::steady_clock::time_point deadline) {
         if (wrote > 0) {
             sent += static_cast<std::size_t>(wrote);
         } else if ((wrote < 0 && errno != EAGAIN && errno != EINTR) ||
-                   !waitFor(fd, POLLOUT, deadline)) {
+                   !waitUntilReady(fd, POLLOUT, deadline)) {
             return {};
         }
     }
@@ -78,7 +64,7 @@ std::string exchange(int fd, std::chrono::steady_clock::time_point deadline) {
         if (got > 0) {
             answer.append(buffer, static_cast<std::size_t>(got));
         } else if (got == 0 || (errno != EAGAIN && errno != EINTR) ||
-                   !waitFor(fd, POLLIN, deadline)) {
+                   !waitUntilReady(fd, POLLIN, deadline)) {
             break;
         }
     }
