@@ -27,7 +27,7 @@ void CompanionAppDelegate::removeCompanionData() {
     const int answer = platform.ui->runModal(Alert{
         "Remove companion data?",
         "This stops the local companion and removes pairing keys, peer records, and companion logs "
-        "from this Mac.",
+        "from " + platform.words.thisComputer + ".",
         {"Remove", "Cancel"}});
     if (answer != kAlertFirstButtonReturn) {
         return;

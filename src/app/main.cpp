@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/Arguments.h"
 #include "app/CompanionAppDelegate.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/PkexecAdminShellRunner.h"
@@ -36,6 +37,21 @@ std::shared_ptr<AdminShellRunner> makeAdminShellRunner(std::shared_ptr<ToolRunne
 // The entry: builds the platform pieces, hands them to the one delegate and runs the event loop.
 struct CompanionMain {
     static int main(int argc, char** argv) {
+        // Before anything else, so that asking for help needs no display, daemon or file.
+        switch (const auto choice = chooseLaunch({argv + 1, argv + argc}); choice.kind) {
+            case LaunchChoice::Kind::Run:
+                break;
+            case LaunchChoice::Kind::Help:
+                std::fputs(usageText().c_str(), stdout);
+                return 0;
+            case LaunchChoice::Kind::Version:
+                std::fputs(versionText().c_str(), stdout);
+                return 0;
+            case LaunchChoice::Kind::Unknown:
+                std::fprintf(stderr, "orvane-pelix-companion: unknown option %s\n\n%s",
+                             choice.unknown.c_str(), usageText().c_str());
+                return 2;
+        }
         TerminationSignals termination;
         // A peer that goes away mid-write must not end the companion.
         std::signal(SIGPIPE, SIG_IGN);
@@ -79,6 +95,7 @@ struct CompanionMain {
             .portProbe = std::make_shared<LinuxPortProbe>(),
             .processProbe = std::make_shared<LinuxProcessProbe>(),
             .hostNameSource = std::make_shared<PosixHostNameSource>(),
+            .words = linuxPlatformWords(),
         };
         // main holds the only strong reference for the whole run.
         auto delegate = std::make_shared<CompanionAppDelegate>(std::move(platform));

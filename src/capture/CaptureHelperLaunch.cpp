@@ -22,8 +22,9 @@ void CompanionAppDelegate::startCaptureHelper() {
     }
     const int answer = platform.ui->runModal(Alert{
         "Start packet capture helper?",
-        "This temporarily replaces the lightweight watcher with the pcap-enabled companion. macOS "
-        "will ask for administrator approval because packet capture needs elevated network access.",
+        "This temporarily replaces the lightweight watcher with the pcap-enabled companion. " +
+            platform.words.systemWillAsk +
+            " for administrator approval because packet capture needs elevated network access.",
         {"Start Helper", "Cancel"}});
     if (answer != kAlertFirstButtonReturn) {
         return;

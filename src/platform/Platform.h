@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/AdminShellRunner.h"
 #include "platform/Directories.h"
@@ -13,6 +14,13 @@
 #include "platform/Ui.h"
 
 namespace companion {
+
+// How the texts name this machine and its system. The Mac's words are the default, so there the
+// texts read exactly as they always have.
+struct PlatformWords {
+    std::string thisComputer = "this Mac";
+    std::string systemWillAsk = "macOS will ask";
+};
 
 // Every way the core reaches the world, handed to it by the composition root.
 struct Platform {
@@ -28,6 +36,7 @@ struct Platform {
     std::shared_ptr<PortProbe> portProbe;
     std::shared_ptr<ProcessProbe> processProbe;
     std::shared_ptr<HostNameSource> hostNameSource;
+    PlatformWords words;
 };
 
 }  // namespace companion

@@ -289,6 +289,7 @@ TEST(Lifecycle, PairingShowsOnceByItselfAndOnReopenAndQuittingStopsTheDaemonForG
     ui.expectAlert("Remove companion data?", kAlertFirstButtonReturn + 1);
     s.delegate->removeCompanionData();
     EXPECT_EQ(ui.alerts.back().buttons, (std::vector<std::string>{"Remove", "Cancel"}));
+    EXPECT_TRUE(ui.alerts.back().informativeText.ends_with("logs from this computer."));
     EXPECT_TRUE(s.delegate->daemon && s.delegate->daemon->isRunning() && ui.terminations == 0);
     EXPECT_TRUE(fs::exists(s.env.configDirectory()) && fs::exists(s.env.logDir()));
     ui.expectAlert("Remove companion data?");

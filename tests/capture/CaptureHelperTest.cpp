@@ -56,8 +56,8 @@ class CaptureHelper : public ::testing::Test {
         delegate->startCaptureHelper();  // while one is under way: not even a question
         EXPECT_EQ(detail(),
                   "This temporarily replaces the lightweight watcher with the pcap-enabled "
-                  "companion. macOS will ask for administrator approval because packet capture "
-                  "needs elevated network access.");
+                  "companion. Your system will ask for administrator approval because packet "
+                  "capture needs elevated network access.");
         EXPECT_NEAR(env.queue->nextTimerDelay().value_or(0), 1.2, 1e-9);
         env.ui->expectAlert(answerAlert);
         env.queue->advance(1.2);

@@ -203,6 +203,7 @@ Platform TestEnvironment::platform() {
         .portProbe = std::make_shared<LinuxPortProbe>(),
         .processProbe = std::make_shared<LinuxProcessProbe>(),
         .hostNameSource = std::make_shared<PosixHostNameSource>(),
+        .words = linuxPlatformWords(),
     };
 }
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/Directories.h"
+#include "platform/Platform.h"
 #include "platform/posix/PosixProbes.h"
 
 namespace companion {
@@ -61,6 +62,11 @@ class LinuxPortProbe : public PortProbe {
 
 // Whether a /proc/net/tcp or /proc/net/tcp6 table lists a listening socket on the port.
 bool socketTableListensOn(std::string_view table, unsigned port);
+
+// A Linux desktop's words for the machine and for the system that asks for approval.
+inline PlatformWords linuxPlatformWords() {
+    return {.thisComputer = "this computer", .systemWillAsk = "Your system will ask"};
+}
 
 // The base name of the first argument of a /proc/PID/cmdline text.
 std::optional<std::string> programNameFromCmdline(std::string_view cmdline);

@@ -90,5 +90,28 @@ TEST(SingleInstance, LaunchesAtOnceLeaveOneThatTakesTheOthersReopen) {
     EXPECT_EQ(ran.output, "running\nreopen\n");
 }
 
+// Asked for help or the version, or given what it does not take, the companion answers without a
+// display, writes no file and ends at once; the toolkit's own options pass.
+TEST(CommandLine, AnswersWithoutADisplayOrTheDaemon) {
+    for (const auto& [arguments, output] : std::vector<std::pair<std::string, std::string>>{
+             {"--help", "Usage: orvane-pelix-companion [--help | --version]\n"},
+             {"-style=fusion --platform xcb -reverse -v", "Orvane Pelix Companion 0."},
+             {"--bogus", "orvane-pelix-companion: unknown option --bogus\n\nUsage: "},
+             {"-platform", "orvane-pelix-companion: unknown option -platform\n"},
+             {"pairing.json", "orvane-pelix-companion: unknown option pairing.json\n"}}) {
+        const std::string run =
+            "h=$(mktemp -d) && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME=$h "
+            "XDG_RUNTIME_DIR=$h XDG_DATA_HOME=$h XDG_STATE_HOME=$h XDG_CONFIG_HOME=$h \"$0\" " +
+            arguments + " 2>&1; echo \"[$?] $(ls -A $h)\"";
+        const std::string ran = PosixToolRunner()
+                                    .run("/bin/sh", {"-c", run, COMPANION_EXECUTABLE},
+                                         ToolErrorOutput::Discard)
+                                    .output;
+        EXPECT_TRUE(ran.starts_with(output) &&
+                    ran.ends_with(output.starts_with("orvane") ? "\n[2] \n" : "\n[0] \n"))
+            << ran;
+    }
+}
+
 }  // namespace
 }  // namespace companion::testing
