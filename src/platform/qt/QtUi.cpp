@@ -54,6 +54,9 @@ class QtStatusItem : public StatusItem {
     }
 
     void setMenu(const MenuModel& model) override {
+        if (menu_ && updateMenu(*menu_, model)) {
+            return;
+        }
         QMenu* menu = buildMenu(model, onCommand_);
         menu->setAccessibleName(accessibleName_);
         QMenu* previous = menu_.data();
@@ -78,6 +81,30 @@ class QtStatusItem : public StatusItem {
 
 }  // namespace
 
+namespace {
+
+// What an item stands for, kept on its action so that an update can change it.
+constexpr const char* kCommandProperty = "companionCommand";
+constexpr const char* kCheckedProperty = "companionChecked";
+
+void applyMenuItem(QAction& action, const MenuItem& item) {
+    action.setText(QString::fromStdString(item.title));
+    // Built from text: the standard sequences are empty on some platforms, and Qt maps Ctrl to
+    // Command on macOS.
+    action.setShortcut(
+        item.keyEquivalent.empty()
+            ? QKeySequence()
+            : QKeySequence("Ctrl+" + QString::fromStdString(item.keyEquivalent).toUpper()));
+    action.setShortcutVisibleInContextMenu(true);
+    action.setEnabled(item.command != Command::None);
+    action.setCheckable(item.checkable);
+    action.setChecked(item.checked);
+    action.setProperty(kCommandProperty, static_cast<int>(item.command));
+    action.setProperty(kCheckedProperty, item.checked);
+}
+
+}  // namespace
+
 QMenu* buildMenu(const MenuModel& model, const QtUi::CommandHandler& onCommand) {
     auto* menu = new QMenu;
     for (const MenuItem& item : model.items) {
@@ -85,26 +112,34 @@ QMenu* buildMenu(const MenuModel& model, const QtUi::CommandHandler& onCommand) 
             menu->addSeparator();
             continue;
         }
-        QAction* action = menu->addAction(QString::fromStdString(item.title));
-        if (!item.keyEquivalent.empty()) {
-            // Built from text: the standard sequences are empty on some platforms, and Qt maps
-            // Ctrl to Command on macOS.
-            action->setShortcut(
-                QKeySequence("Ctrl+" + QString::fromStdString(item.keyEquivalent).toUpper()));
-            action->setShortcutVisibleInContextMenu(true);
-        }
-        action->setEnabled(item.command != Command::None);
-        action->setCheckable(item.checkable);
-        action->setChecked(item.checked);
-        const Command command = item.command;
-        // Qt flips a check mark on click; the menu shows the state of its last rebuild instead,
-        // so a command that fails, and rebuilds nothing, leaves the mark as it was.
-        QObject::connect(action, &QAction::triggered, [onCommand, command, action, item] {
-            action->setChecked(item.checked);
-            onCommand(command);
+        QAction* action = menu->addAction(QString());
+        applyMenuItem(*action, item);
+        // Qt flips a check mark on click; the menu shows the state of its last update instead,
+        // so a command that fails, and updates nothing, leaves the mark as it was.
+        QObject::connect(action, &QAction::triggered, [onCommand, action] {
+            action->setChecked(action->property(kCheckedProperty).toBool());
+            onCommand(static_cast<Command>(action->property(kCommandProperty).toInt()));
         });
     }
     return menu;
+}
+
+bool updateMenu(QMenu& menu, const MenuModel& model) {
+    const QList<QAction*> actions = menu.actions();
+    if (actions.size() != static_cast<qsizetype>(model.items.size())) {
+        return false;
+    }
+    for (qsizetype i = 0; i < actions.size(); ++i) {
+        if (actions[i]->isSeparator() != model.items[i].separator) {
+            return false;
+        }
+    }
+    for (qsizetype i = 0; i < actions.size(); ++i) {
+        if (!model.items[i].separator) {
+            applyMenuItem(*actions[i], model.items[i]);
+        }
+    }
+    return true;
 }
 
 QIcon companionIcon() {

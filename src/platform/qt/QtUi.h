@@ -34,6 +34,10 @@ class QtUi : public Ui {
 
 // A new menu for the model, each item sending its command to the handler.
 QMenu* buildMenu(const MenuModel& model, const QtUi::CommandHandler& onCommand);
+// Brings a menu built for a model of the same shape (the same separators in the same places) up
+// to this model, keeping every item: a desktop that shows the menu through D-Bus then sees the
+// same items change, under a growing revision. False, and nothing changed, for another shape.
+bool updateMenu(QMenu& menu, const MenuModel& model);
 
 // The companion's own antenna icon.
 QIcon companionIcon();

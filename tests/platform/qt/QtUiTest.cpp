@@ -16,24 +16,42 @@
 namespace companion::testing {
 namespace {
 
-TEST(QtMenu, BuiltFromTheModel) {
+TEST(QtMenu, BuiltFromTheModelAndUpdatedInPlaceWhileItKeepsItsShape) {
     qtApplication();
+    std::vector<Command> sent;
     const std::unique_ptr<QMenu> menu(buildMenu(
         {{{.title = "Running"},
           MenuItem::makeSeparator(),
           {.title = "Show", .keyEquivalent = "p", .command = Command::ShowPairingQR},
           {.title = "Login", .command = Command::Quit, .checkable = true, .checked = true}}},
-        [](Command) {}));
-    QString shown;
-    for (const QAction* action : menu->actions()) {
-        const int flags =
-            action->isEnabled() * 100 + action->isCheckable() * 10 + action->isChecked();
-        shown += QString("%1 %2 %3|").arg(action->text(), action->shortcut().toString()).arg(flags);
-    }
-    EXPECT_EQ(shown.toStdString(), "Running  0|  100|Show Ctrl+P 100|Login  111|");
+        [&](Command command) { sent.push_back(command); }));
+    const auto shown = [&] {
+        QString shown;
+        for (const QAction* action : menu->actions()) {
+            const int flags =
+                action->isEnabled() * 100 + action->isCheckable() * 10 + action->isChecked();
+            shown +=
+                QString("%1 %2 %3|").arg(action->text(), action->shortcut().toString()).arg(flags);
+        }
+        return shown.toStdString();
+    };
+    EXPECT_EQ(shown(), "Running  0|  100|Show Ctrl+P 100|Login  111|");
     // A toggle whose command changed nothing keeps the mark the menu was built with.
-    menu->actions()[3]->trigger();
-    EXPECT_TRUE(menu->actions()[3]->isChecked());
+    const QList<QAction*> items = menu->actions();
+    items[3]->trigger();
+    EXPECT_TRUE(items[3]->isChecked());
+    // The same shape keeps every item, so an item read before the update runs what it now shows.
+    ASSERT_TRUE(
+        updateMenu(*menu, {{{.title = "Stopped"},
+                            MenuItem::makeSeparator(),
+                            {.title = "Stop", .command = Command::StopDaemon},
+                            {.title = "Login", .command = Command::Quit, .checkable = true}}}));
+    EXPECT_EQ(shown(), "Stopped  0|  100|Stop  100|Login  110|");
+    items[2]->trigger();
+    EXPECT_TRUE(menu->actions() == items &&
+                sent == (std::vector{Command::Quit, Command::StopDaemon}));
+    EXPECT_FALSE(updateMenu(*menu, {{{.title = "Running"}, {.title = "Show"}, {}, {}}}));
+    EXPECT_EQ(shown(), "Stopped  0|  100|Stop  100|Login  110|");
 }
 
 TEST(QtAlert, FirstButtonIsTheDefaultCancelTakesEscapeAnswersCountFrom1000) {
@@ -103,10 +121,10 @@ TEST(CommandLine, AnswersWithoutADisplayOrTheDaemon) {
             "h=$(mktemp -d) && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME=$h "
             "XDG_RUNTIME_DIR=$h XDG_DATA_HOME=$h XDG_STATE_HOME=$h XDG_CONFIG_HOME=$h \"$0\" " +
             arguments + " 2>&1; echo \"[$?] $(ls -A $h)\"";
-        const std::string ran = PosixToolRunner()
-                                    .run("/bin/sh", {"-c", run, COMPANION_EXECUTABLE},
-                                         ToolErrorOutput::Discard)
-                                    .output;
+        const std::string ran =
+            PosixToolRunner()
+                .run("/bin/sh", {"-c", run, COMPANION_EXECUTABLE}, ToolErrorOutput::Discard)
+                .output;
         EXPECT_TRUE(ran.starts_with(output) &&
                     ran.ends_with(output.starts_with("orvane") ? "\n[2] \n" : "\n[0] \n"))
             << ran;
