@@ -95,7 +95,7 @@ SingleInstance::SingleInstance(std::optional<fs::path> folder,
     : folder_(std::move(folder)), answerTimeout_(answerTimeout) {}
 
 struct SingleInstance::Connection {
-    Connection(int fd, QObject* parent) : fd(fd), notifier(fd, QSocketNotifier::Read, parent) {}
+    explicit Connection(int fd) : fd(fd), notifier(fd, QSocketNotifier::Read) {}
     ~Connection() { ::close(fd); }
     const int fd;
     QSocketNotifier notifier;
@@ -176,8 +176,7 @@ void SingleInstance::listen() {
 void SingleInstance::accept() {
     for (int fd;
          (fd = ::accept4(serverFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) {
-        auto& connection =
-            connections_.emplace_back(std::make_unique<Connection>(fd, server_.get()));
+        auto& connection = connections_.emplace_back(std::make_unique<Connection>(fd));
         QObject::connect(&connection->notifier, &QSocketNotifier::activated, server_.get(),
                          [this, fd] { receive(fd); });
     }
