@@ -14,6 +14,7 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/posix/Spawn.h"
 #include "platform/posix/WaitUntilReady.h"
 
 namespace companion {
@@ -21,17 +22,6 @@ namespace companion {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct Socket {
-    explicit Socket(int fd) : fd(fd) {}
-    ~Socket() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    const int fd;
-};
 
 // A text that may go into a request line or a header as it is: no spaces where the grammar
 // separates, and never a line break that would start a header or a request of its own.
@@ -85,17 +75,18 @@ HttpOutcome perform(const HttpRequest& request, const LoopbackUrl& url) {
         ::inet_pton(AF_INET, url.address.c_str(), &v4.sin_addr);
         length = sizeof v4;
     }
-    const Socket socket(::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (socket.fd < 0)
+    const FileDescriptor socket(
+        ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!socket)
         return failure("Could not open a connection", errno);
 
     int error =
-        ::connect(socket.fd, reinterpret_cast<sockaddr*>(&address), length) == 0 ? 0 : errno;
+        ::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), length) == 0 ? 0 : errno;
     if (error == EINPROGRESS || error == EINTR) {
-        if (!waitUntilReady(socket.fd, POLLOUT, deadline))
+        if (!waitUntilReady(socket.get(), POLLOUT, deadline))
             return timedOut();
         socklen_t size = sizeof error;
-        ::getsockopt(socket.fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        ::getsockopt(socket.get(), SOL_SOCKET, SO_ERROR, &error, &size);
     }
     if (error != 0) {
         // Worded as the other platforms' clients word it, which the user may have met before.
@@ -108,11 +99,11 @@ HttpOutcome perform(const HttpRequest& request, const LoopbackUrl& url) {
     const std::string text = requestText(request, url);
     for (std::size_t done = 0; done < text.size();) {
         const ssize_t sent =
-            ::send(socket.fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+            ::send(socket.get(), text.data() + done, text.size() - done, MSG_NOSIGNAL);
         if (sent >= 0) {
             done += static_cast<std::size_t>(sent);
         } else if (errno == EAGAIN || errno == EINTR) {
-            if (!waitUntilReady(socket.fd, POLLOUT, deadline))
+            if (!waitUntilReady(socket.get(), POLLOUT, deadline))
                 return timedOut();
         } else {
             return failure("Could not send the request", errno);
@@ -123,13 +114,13 @@ HttpOutcome perform(const HttpRequest& request, const LoopbackUrl& url) {
     std::string answer;
     while (answer.find('\n') == std::string::npos && answer.size() < 1024) {
         char buffer[512];
-        const ssize_t got = ::recv(socket.fd, buffer, sizeof buffer, 0);
+        const ssize_t got = ::recv(socket.get(), buffer, sizeof buffer, 0);
         if (got > 0) {
             answer.append(buffer, static_cast<std::size_t>(got));
         } else if (got == 0) {
             break;
         } else if (errno == EAGAIN || errno == EINTR) {
-            if (!waitUntilReady(socket.fd, POLLIN, deadline))
+            if (!waitUntilReady(socket.get(), POLLIN, deadline))
                 return timedOut();
         } else {
             return failure("Could not read the answer", errno);

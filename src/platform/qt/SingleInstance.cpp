@@ -96,8 +96,7 @@ SingleInstance::SingleInstance(std::optional<fs::path> folder,
 
 struct SingleInstance::Connection {
     explicit Connection(int fd) : fd(fd), notifier(fd, QSocketNotifier::Read) {}
-    ~Connection() { ::close(fd); }
-    const int fd;
+    const FileDescriptor fd;
     QSocketNotifier notifier;
     std::string received;
 };
@@ -106,12 +105,8 @@ SingleInstance::~SingleInstance() {
     connections_.clear();
     // The socket goes before the lock, so whoever takes the lock next finds no listener of ours.
     server_.reset();
-    if (serverFd_ >= 0) {
-        ::close(serverFd_);
-    }
-    if (lockFd_ >= 0) {
-        ::close(lockFd_);
-    }
+    serverFd_.reset();
+    lockFd_.reset();
 }
 
 SingleInstance::Claim SingleInstance::claim() {
@@ -140,11 +135,11 @@ SingleInstance::Claim SingleInstance::claim() {
 }
 
 bool SingleInstance::tryLock() {
-    if (lockFd_ < 0) {
+    if (!lockFd_) {
         // Close on exec: a program started from here (the file manager behind Open Logs, say)
         // that outlives us must not keep holding the lock.
-        lockFd_ = ::open((*folder_ / kLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (lockFd_ < 0) {
+        lockFd_.reset(::open((*folder_ / kLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        if (!lockFd_) {
             // Running unguarded beats not running at all.
             std::perror("Orvane Pelix Companion: cannot open its lock file");
             return true;
@@ -152,30 +147,31 @@ bool SingleInstance::tryLock() {
     }
     // The kernel lets go of the lock when its holder ends, however it ends: a crashed
     // companion leaves its socket file behind but never its lock.
-    return ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0;
+    return ::flock(lockFd_.get(), LOCK_EX | LOCK_NB) == 0;
 }
 
 void SingleInstance::listen() {
     const auto address = socketAddress(*folder_);
     // Holding the lock means whatever socket lies there is stale.
     ::unlink(address ? address->sun_path : "");
-    serverFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (!address || serverFd_ < 0 ||
-        ::bind(serverFd_, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 ||
-        ::chmod(address->sun_path, S_IRUSR | S_IWUSR) != 0 || ::listen(serverFd_, 8) != 0) {
+    serverFd_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!address || !serverFd_ ||
+        ::bind(serverFd_.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) !=
+            0 ||
+        ::chmod(address->sun_path, S_IRUSR | S_IWUSR) != 0 || ::listen(serverFd_.get(), 8) != 0) {
         std::fprintf(stderr, "Orvane Pelix Companion: cannot listen on %s: %s\n",
                      (*folder_ / kSocketName).c_str(),
                      address ? std::strerror(errno) : "the path is too long");
         return;
     }
-    server_ = std::make_unique<QSocketNotifier>(serverFd_, QSocketNotifier::Read);
+    server_ = std::make_unique<QSocketNotifier>(serverFd_.get(), QSocketNotifier::Read);
     QObject::connect(server_.get(), &QSocketNotifier::activated, server_.get(),
                      [this] { accept(); });
 }
 
 void SingleInstance::accept() {
     for (int fd;
-         (fd = ::accept4(serverFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) {
+         (fd = ::accept4(serverFd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) {
         auto& connection = connections_.emplace_back(std::make_unique<Connection>(fd));
         QObject::connect(&connection->notifier, &QSocketNotifier::activated, server_.get(),
                          [this, fd] { receive(fd); });
@@ -183,8 +179,9 @@ void SingleInstance::accept() {
 }
 
 void SingleInstance::receive(int fd) {
-    const auto found = std::find_if(connections_.begin(), connections_.end(),
-                                    [fd](const auto& connection) { return connection->fd == fd; });
+    const auto found =
+        std::find_if(connections_.begin(), connections_.end(),
+                     [fd](const auto& connection) { return connection->fd.get() == fd; });
     if (found == connections_.end()) {
         return;
     }
@@ -205,7 +202,8 @@ void SingleInstance::receive(int fd) {
     }
     // Not from inside its own notifier's signal: the connection goes once the loop has let go.
     QTimer::singleShot(0, server_.get(), [this, fd, reopen] {
-        std::erase_if(connections_, [fd](const auto& connection) { return connection->fd == fd; });
+        std::erase_if(connections_,
+                      [fd](const auto& connection) { return connection->fd.get() == fd; });
         if (reopen && reopenHandler_) {
             reopenHandler_(anyVisibleWindow());
         }
@@ -216,16 +214,12 @@ void SingleInstance::receive(int fd) {
 SingleInstance::HandOver SingleInstance::handOver(
     std::chrono::steady_clock::time_point deadline) const {
     const auto address = socketAddress(*folder_);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    HandOver result = HandOver::NobodyListens;
-    if (address && fd >= 0 &&
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) == 0) {
-        result = exchange(fd, deadline) == kTaken ? HandOver::Taken : HandOver::NotTaken;
+    const FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!address || !fd ||
+        ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
+        return HandOver::NobodyListens;
     }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return result;
+    return exchange(fd.get(), deadline) == kTaken ? HandOver::Taken : HandOver::NotTaken;
 }
 
 void SingleInstance::setReopenHandler(std::function<void(bool hasVisibleWindows)> handler) {

@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/posix/Spawn.h"
+
 class QSocketNotifier;
 
 namespace companion {
@@ -57,8 +59,8 @@ class SingleInstance {
 
     std::optional<std::filesystem::path> folder_;
     std::chrono::milliseconds answerTimeout_;
-    int lockFd_ = -1;
-    int serverFd_ = -1;
+    FileDescriptor lockFd_;
+    FileDescriptor serverFd_;
     std::unique_ptr<QSocketNotifier> server_;
     // Each connection's notifier and what it has sent so far, until it has said its line.
     struct Connection;
