@@ -77,12 +77,13 @@ struct CompanionMain {
 
         std::weak_ptr<CompanionAppDelegate> weakDelegate;
         auto toolRunner = std::make_shared<PosixToolRunner>();
+        auto ui = std::make_shared<QtUi>([&weakDelegate](Command command) {
+            if (auto delegate = weakDelegate.lock()) {
+                delegate->perform(command);
+            }
+        });
         Platform platform{
-            .ui = std::make_shared<QtUi>([&weakDelegate](Command command) {
-                if (auto delegate = weakDelegate.lock()) {
-                    delegate->perform(command);
-                }
-            }),
+            .ui = ui,
             .mainQueue = std::make_shared<QtMainQueue>(),
             .processLauncher = std::make_shared<PosixProcessLauncher>(),
             .toolRunner = toolRunner,
@@ -100,7 +101,8 @@ struct CompanionMain {
         // main holds the only strong reference for the whole run.
         auto delegate = std::make_shared<CompanionAppDelegate>(std::move(platform));
         weakDelegate = delegate;
-        instance.setReopenHandler([&weakDelegate](bool hasVisibleWindows) {
+        instance.setReopenHandler([&weakDelegate, &ui](bool hasVisibleWindows) {
+            ui->revealStatusItem();
             if (auto delegate = weakDelegate.lock()) {
                 delegate->applicationShouldHandleReopen(hasVisibleWindows);
             }

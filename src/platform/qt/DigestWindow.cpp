@@ -46,19 +46,6 @@ QWidget* makeEventBlock(const DigestWindowContent::Block& block) {
     return widget;
 }
 
-QFrame* makeSeparator() {
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setFixedHeight(1);
-    QPalette palette = line->palette();
-    QColor color = palette.color(QPalette::WindowText);
-    color.setAlphaF(0.15f);
-    palette.setColor(QPalette::WindowText, color);
-    line->setPalette(palette);
-    return line;
-}
-
 }  // namespace
 
 CompanionDigestWindow::CompanionDigestWindow(const DigestWindowContent& content)
@@ -77,7 +64,7 @@ CompanionDigestWindow::CompanionDigestWindow(const DigestWindowContent& content)
     stack->addWidget(title);
     stack->addWidget(
         makeLabel(content.detail, systemFont(13, QFont::Normal), Tone::Secondary, Kind::Wrapping));
-    stack->addWidget(makeSeparator());
+    stack->addWidget(makeSeparatorLine());
     for (const auto& block : content.blocks) {
         stack->addWidget(makeEventBlock(block));
     }

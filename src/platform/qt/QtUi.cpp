@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QLocale>
@@ -10,28 +11,58 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QUrl>
 
 #include "platform/qt/DigestWindow.h"
 #include "platform/qt/PairingWindow.h"
+#include "platform/qt/StatusNotifierItem.h"
+#include "platform/qt/StatusWindow.h"
 
 namespace companion {
 
-namespace {
+// How often, while no tray is there, the companion looks for one that has started since: an
+// XEmbed tray announces itself only to the icon waiting for it.
+static constexpr int kTrayLookMilliseconds = 500;
 
+// The status item wherever the desktop keeps it: a StatusNotifierItem when a host is on the
+// session bus, an XEmbed tray icon otherwise, and a window of its own while there is neither.
+// All three show the one menu built from the model.
 class QtStatusItem : public StatusItem {
   public:
     explicit QtStatusItem(QtUi::CommandHandler onCommand) : onCommand_(std::move(onCommand)) {
-        tray_.setIcon(companionIcon());
+        if (QDBusConnection bus = QDBusConnection::sessionBus(); bus.isConnected()) {
+            notifierItem_ = std::make_unique<StatusNotifierItem>(bus, onCommand_,
+                                                                 [this](QPoint at) { popUp(at); });
+            QObject::connect(notifierItem_.get(), &StatusNotifierItem::hostRegistered,
+                             [this] { useNotifierItem(); });
+            if (notifierItem_->hostIsRegistered()) {
+                useNotifierItem();
+                return;
+            }
+        }
+        // Qt settles which tray it speaks to for the whole run when the first icon is made:
+        // made now, with no host on the bus, it is the XEmbed one, which docks whenever a tray
+        // starts.
+        tray_ = std::make_unique<QSystemTrayIcon>(companionIcon());
         // macOS opens a status item's menu on a plain click; trays here only do so on a right
         // click unless asked.
-        QObject::connect(&tray_, &QSystemTrayIcon::activated,
+        QObject::connect(tray_.get(), &QSystemTrayIcon::activated,
                          [this](QSystemTrayIcon::ActivationReason reason) {
-                             if (reason == QSystemTrayIcon::Trigger && menu_) {
-                                 menu_->popup(QCursor::pos());
+                             if (reason == QSystemTrayIcon::Trigger) {
+                                 popUp(QCursor::pos());
                              }
                          });
-        tray_.show();
+        tray_->show();
+        lookForTray_.setInterval(kTrayLookMilliseconds);
+        QObject::connect(&lookForTray_, &QTimer::timeout, [this] {
+            if (QSystemTrayIcon::isSystemTrayAvailable()) {
+                trayAppeared();
+            }
+        });
+        if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+            showWindow();
+        }
     }
 
     ~QtStatusItem() override { delete menu_.data(); }
@@ -41,19 +72,26 @@ class QtStatusItem : public StatusItem {
     void setImage(const std::string&, const std::string& accessibilityDescription) override {
         // Our own antenna stands for the system symbol; the description names the item for
         // assistive tools through its menu.
-        tray_.setIcon(companionIcon());
         accessibleName_ = QString::fromStdString(accessibilityDescription);
         if (menu_) {
             menu_->setAccessibleName(accessibleName_);
         }
     }
 
-    // The tray shows no text beside its icons, so the title goes where the desktop shows text.
+    // Trays show no text beside their icons, so the title goes where the desktop shows text.
     void setTitle(const std::string& title) override {
-        tray_.setToolTip(QString::fromStdString(title));
+        if (tray_) {
+            tray_->setToolTip(QString::fromStdString(title));
+        }
+        if (notifierItem_) {
+            notifierItem_->setToolTip(QString::fromStdString(title));
+        }
     }
 
     void setMenu(const MenuModel& model) override {
+        if (notifierItem_) {
+            notifierItem_->setMenu(model);
+        }
         if (menu_ && updateMenu(*menu_, model)) {
             return;
         }
@@ -61,7 +99,12 @@ class QtStatusItem : public StatusItem {
         menu->setAccessibleName(accessibleName_);
         QMenu* previous = menu_.data();
         menu_ = menu;
-        tray_.setContextMenu(menu);
+        if (tray_) {
+            tray_->setContextMenu(menu);
+        }
+        if (window_) {
+            window_->showItemsOf(menu);
+        }
         if (previous) {
             // A menu the user has open stays as it was until it closes.
             if (previous->isVisible()) {
@@ -72,14 +115,55 @@ class QtStatusItem : public StatusItem {
         }
     }
 
+    // Opening the application again where there is no tray brings the window back, since
+    // nothing else shows that the companion runs.
+    void reveal() {
+        if (lookForTray_.isActive()) {
+            showWindow();
+        }
+    }
+
   private:
+    void popUp(QPoint at) {
+        if (menu_) {
+            menu_->popup(at);
+        }
+    }
+
+    void useNotifierItem() {
+        notifierItem_->show();
+        if (tray_) {
+            tray_->hide();
+        }
+        trayAppeared();
+    }
+
+    void trayAppeared() {
+        lookForTray_.stop();
+        if (window_) {
+            window_->hide();
+        }
+    }
+
+    void showWindow() {
+        if (!window_) {
+            window_ = std::make_unique<StatusWindow>();
+        }
+        if (menu_) {
+            window_->showItemsOf(menu_);
+        }
+        window_->makeKeyAndOrderFront();
+        lookForTray_.start();
+    }
+
     QtUi::CommandHandler onCommand_;
-    QSystemTrayIcon tray_;
+    std::unique_ptr<StatusNotifierItem> notifierItem_;
+    std::unique_ptr<QSystemTrayIcon> tray_;
+    std::unique_ptr<StatusWindow> window_;
+    QTimer lookForTray_;
     QPointer<QMenu> menu_;
     QString accessibleName_;
 };
-
-}  // namespace
 
 namespace {
 
@@ -124,6 +208,10 @@ QMenu* buildMenu(const MenuModel& model, const QtUi::CommandHandler& onCommand) 
     return menu;
 }
 
+bool isCommandAction(const QAction& action) {
+    return static_cast<Command>(action.property(kCommandProperty).toInt()) != Command::None;
+}
+
 bool updateMenu(QMenu& menu, const MenuModel& model) {
     const QList<QAction*> actions = menu.actions();
     if (actions.size() != static_cast<qsizetype>(model.items.size())) {
@@ -156,7 +244,15 @@ void QtUi::setActivationPolicyRegular() {
 }
 
 std::shared_ptr<StatusItem> QtUi::createStatusItem() {
-    return std::make_shared<QtStatusItem>(onCommand_);
+    auto item = std::make_shared<QtStatusItem>(onCommand_);
+    statusItem_ = item;
+    return item;
+}
+
+void QtUi::revealStatusItem() {
+    if (auto item = statusItem_.lock()) {
+        item->reveal();
+    }
 }
 
 void configureAlert(QMessageBox& box, const Alert& alert) {

@@ -6,10 +6,13 @@
 #include "platform/Ui.h"
 
 class QAbstractButton;
+class QAction;
 class QMenu;
 class QMessageBox;
 
 namespace companion {
+
+class QtStatusItem;
 
 // The display on Qt Widgets: a tray icon with a menu, message boxes and the two windows.
 class QtUi : public Ui {
@@ -28,8 +31,12 @@ class QtUi : public Ui {
     void terminate() override;
     std::string shortTimeOfDay(std::chrono::system_clock::time_point instant) const override;
 
+    // Opening the application again shows the status item's window where no tray shows it.
+    void revealStatusItem();
+
   private:
     CommandHandler onCommand_;
+    std::weak_ptr<QtStatusItem> statusItem_;
 };
 
 // A new menu for the model, each item sending its command to the handler.
@@ -38,6 +45,8 @@ QMenu* buildMenu(const MenuModel& model, const QtUi::CommandHandler& onCommand);
 // to this model, keeping every item: a desktop that shows the menu through D-Bus then sees the
 // same items change, under a growing revision. False, and nothing changed, for another shape.
 bool updateMenu(QMenu& menu, const MenuModel& model);
+// Whether the item runs a command, rather than being one of the menu's informational lines.
+bool isCommandAction(const QAction& action);
 
 // The companion's own antenna icon.
 QIcon companionIcon();

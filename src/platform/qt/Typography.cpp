@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFrame>
 #include <QWidget>
 
 namespace companion {
@@ -39,6 +40,19 @@ QFont monospacedFont(int pixels, QFont::Weight weight) {
     font.setPixelSize(pixels);
     font.setWeight(weight);
     return font;
+}
+
+QFrame* makeSeparatorLine() {
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1);
+    QPalette palette = line->palette();
+    QColor color = palette.color(QPalette::WindowText);
+    color.setAlphaF(0.15f);
+    palette.setColor(QPalette::WindowText, color);
+    line->setPalette(palette);
+    return line;
 }
 
 }  // namespace companion

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QPalette>
 
+class QFrame;
 class QWidget;
 
 namespace companion {
@@ -18,5 +19,8 @@ void setTone(QWidget& widget, Tone tone);
 QFont systemFont(int pixels, QFont::Weight weight);
 // Digits of equal width, so codes and times do not shift from one digit to the next.
 QFont monospacedFont(int pixels, QFont::Weight weight);
+
+// The faint line between groups of a window, in the text colour so a dark palette keeps it.
+QFrame* makeSeparatorLine();
 
 }  // namespace companion

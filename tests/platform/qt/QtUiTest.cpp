@@ -1,8 +1,10 @@
 #include "platform/qt/QtUi.h"
 
 #include <gtest/gtest.h>
+#include <QDBusMessage>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <atomic>
 #include <numeric>
@@ -11,6 +13,7 @@
 #include "platform/posix/PosixToolRunner.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtMainQueue.h"
+#include "platform/qt/StatusNotifierItem.h"
 #include "support/TestEnvironment.h"
 
 namespace companion::testing {
@@ -52,6 +55,77 @@ TEST(QtMenu, BuiltFromTheModelAndUpdatedInPlaceWhileItKeepsItsShape) {
                 sent == (std::vector{Command::Quit, Command::StopDaemon}));
     EXPECT_FALSE(updateMenu(*menu, {{{.title = "Running"}, {.title = "Show"}, {}, {}}}));
     EXPECT_EQ(shown(), "Stopped  0|  100|Stop  100|Login  110|");
+}
+
+// A desktop reads the exported menu from a bus of the test's own: item for item it shows what the
+// tray's menu built from the same model shows, before and after the state changes, and an id it
+// read before a change still runs that item's command.
+TEST(StatusNotifierItem, ExportsWhatTheTrayMenuShowsUnderStableIdsAndAGrowingRevision) {
+    qtApplication();
+    QProcess daemon;
+    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
+    ASSERT_TRUE(daemon.waitForReadyRead(10000));
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    std::vector<Command> sent;
+    StatusNotifierItem item(
+        QDBusConnection::connectToBus(address, "item"),
+        [&](Command command) { sent.push_back(command); }, [](QPoint) {});
+    QDBusConnection desktop = QDBusConnection::connectToBus(address, "desktop");
+    const auto ask = [&](const QString& method, const QVariantList& arguments) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QString("org.kde.StatusNotifierItem-%1-1").arg(::getpid()), "/MenuBar",
+            "com.canonical.dbusmenu", method);
+        call.setArguments(arguments);
+        return desktop.call(call, QDBus::BlockWithGui).arguments();
+    };
+    const auto shown = [&](const MenuModel& model, std::vector<int>& ids) {
+        item.setMenu(model);
+        const std::unique_ptr<QMenu> menu(buildMenu(model, [](Command) {}));
+        const QVariantList reply = ask("GetLayout", {0, -1, QStringList()});
+        const auto layout = qdbus_cast<DBusMenuLayoutItem>(reply.value(1));
+        ids.clear();
+        for (qsizetype i = 0; i < layout.children.size(); ++i) {
+            const QVariantMap& exported = layout.children[i].properties;
+            const QAction& action = *menu->actions().value(i);
+            const auto keys = qdbus_cast<DBusMenuShortcut>(exported.value("shortcut"));
+            // Doubled, an underscore shows as itself rather than marking an access key.
+            EXPECT_EQ(exported.value("label").toString().replace("__", "_").toStdString(),
+                      action.text().toStdString());
+            EXPECT_EQ(exported.value("type") == "separator", action.isSeparator());
+            EXPECT_EQ(exported.value("enabled", true).toBool(), action.isEnabled());
+            EXPECT_EQ(exported.value("toggle-state", 0).toInt(), action.isChecked());
+            EXPECT_EQ(keys.isEmpty() ? "" : "Ctrl+" + keys[0].value(1).toUpper(),
+                      action.shortcut().toString());
+            ids.push_back(layout.children[i].id);
+        }
+        EXPECT_EQ(layout.children.size(), menu->actions().size());
+        return reply.value(0).toUInt();
+    };
+    item.show();
+    MenuModel model{
+        {{.title = "Companion Running"},
+         MenuItem::makeSeparator(),
+         {.title = "Start_Helper", .command = Command::StartCaptureHelper},
+         {.title = "Login", .command = Command::ToggleOpenAtLogin, .checkable = true},
+         {.title = "Restart", .keyEquivalent = "r", .command = Command::RestartDaemon}}};
+    std::vector<int> before, after, swapped;
+    const uint first = shown(model, before);
+    model.items[0].title = "Companion Stopped";
+    model.items[3].checked = true;
+    model.items[4].title = "Start";
+    const uint second = shown(model, after);
+    ask("Event", {before[4], "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    model.items[2] = {.title = "Stop Helper", .command = Command::StopCaptureHelper};
+    const uint third = shown(model, swapped);
+    ask("Event", {before[2], "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    ask("Event", {before[0], "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(first < second && second < third) << first << second << third;
+    EXPECT_EQ(before, after);
+    EXPECT_TRUE(swapped[2] != before[2] && swapped[4] == before[4]);
+    EXPECT_EQ(sent, std::vector{Command::RestartDaemon});
+    daemon.kill();
+    daemon.waitForFinished();
 }
 
 TEST(QtAlert, FirstButtonIsTheDefaultCancelTakesEscapeAnswersCountFrom1000) {
