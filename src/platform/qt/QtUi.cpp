@@ -118,7 +118,7 @@ class QtStatusItem : public StatusItem {
     // Opening the application again where there is no tray brings the window back, since
     // nothing else shows that the companion runs.
     void reveal() {
-        if (lookForTray_.isActive()) {
+        if (window_ && !trayShown_) {
             showWindow();
         }
     }
@@ -139,6 +139,7 @@ class QtStatusItem : public StatusItem {
     }
 
     void trayAppeared() {
+        trayShown_ = true;
         lookForTray_.stop();
         if (window_) {
             window_->hide();
@@ -153,7 +154,10 @@ class QtStatusItem : public StatusItem {
             window_->showItemsOf(menu_);
         }
         window_->makeKeyAndOrderFront();
-        lookForTray_.start();
+        // Only X has XEmbed trays; elsewhere the bus says when a tray starts.
+        if (QGuiApplication::platformName() == "xcb") {
+            lookForTray_.start();
+        }
     }
 
     QtUi::CommandHandler onCommand_;
@@ -161,6 +165,7 @@ class QtStatusItem : public StatusItem {
     std::unique_ptr<QSystemTrayIcon> tray_;
     std::unique_ptr<StatusWindow> window_;
     QTimer lookForTray_;
+    bool trayShown_ = false;
     QPointer<QMenu> menu_;
     QString accessibleName_;
 };
