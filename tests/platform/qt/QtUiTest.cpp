@@ -4,13 +4,14 @@
 #include <QDBusMessage>
 #include <QMenu>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <atomic>
+#include <csignal>
 #include <numeric>
 #include <thread>
 
 #include "platform/posix/PosixToolRunner.h"
+#include "platform/posix/Spawn.h"
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtMainQueue.h"
 #include "platform/qt/StatusNotifierItem.h"
@@ -62,10 +63,18 @@ TEST(QtMenu, BuiltFromTheModelAndUpdatedInPlaceWhileItKeepsItsShape) {
 // read before a change still runs that item's command.
 TEST(StatusNotifierItem, ExportsWhatTheTrayMenuShowsUnderStableIdsAndAGrowingRevision) {
     qtApplication();
-    QProcess daemon;
-    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
-    ASSERT_TRUE(daemon.waitForReadyRead(10000));
-    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    // A bus of the test's own, which the kernel ends with the test whatever happens to it.
+    Pipe printed;
+    ASSERT_EQ(makePipe(printed), 0);
+    const SpawnResult daemon =
+        spawnProgram({.executable = "/usr/bin/dbus-daemon",
+                      .arguments = {"--session", "--nofork", "--print-address"},
+                      .standardOutput = printed.writeEnd.get(),
+                      .terminateWithParent = true});
+    printed.writeEnd.reset();
+    char line[512] = {};
+    ASSERT_GT(::read(printed.readEnd.get(), line, sizeof line - 1), 0);
+    const QString address = QString::fromUtf8(line).trimmed();
     std::vector<Command> sent;
     StatusNotifierItem item(
         QDBusConnection::connectToBus(address, "item"),
@@ -124,8 +133,8 @@ TEST(StatusNotifierItem, ExportsWhatTheTrayMenuShowsUnderStableIdsAndAGrowingRev
     EXPECT_EQ(before, after);
     EXPECT_TRUE(swapped[2] != before[2] && swapped[4] == before[4]);
     EXPECT_EQ(sent, std::vector{Command::RestartDaemon});
-    daemon.kill();
-    daemon.waitForFinished();
+    ::kill(daemon.pid, SIGTERM);
+    waitForChild(daemon.pid);
 }
 
 TEST(QtAlert, FirstButtonIsTheDefaultCancelTakesEscapeAnswersCountFrom1000) {
