@@ -93,6 +93,22 @@ class DBusMenuExporter : public QObject {
 // What the exporter shows for an item: its DBusMenu properties, defaults included where a
 // desktop would otherwise have to guess.
 QVariantMap dbusMenuProperties(const MenuItem& item);
+// A D-Bus structure written or read field by field, in order.
+template <typename... Fields>
+QDBusArgument& writeStructure(QDBusArgument& argument, const Fields&... fields) {
+    argument.beginStructure();
+    (argument << ... << fields);
+    argument.endStructure();
+    return argument;
+}
+template <typename... Fields>
+const QDBusArgument& readStructure(const QDBusArgument& argument, Fields&... fields) {
+    argument.beginStructure();
+    (argument >> ... >> fields);
+    argument.endStructure();
+    return argument;
+}
+
 // How a desktop reads a layout back.
 const QDBusArgument& operator>>(const QDBusArgument& argument, DBusMenuLayoutItem& item);
 // Registers the shapes above with D-Bus; before the first call that carries one.

@@ -25,31 +25,19 @@ constexpr int kWatcherAnswerMilliseconds = 500;
 }  // namespace
 
 QDBusArgument& operator<<(QDBusArgument& argument, const DBusImage& image) {
-    argument.beginStructure();
-    argument << image.width << image.height << image.pixels;
-    argument.endStructure();
-    return argument;
+    return writeStructure(argument, image.width, image.height, image.pixels);
 }
 
 const QDBusArgument& operator>>(const QDBusArgument& argument, DBusImage& image) {
-    argument.beginStructure();
-    argument >> image.width >> image.height >> image.pixels;
-    argument.endStructure();
-    return argument;
+    return readStructure(argument, image.width, image.height, image.pixels);
 }
 
 QDBusArgument& operator<<(QDBusArgument& argument, const DBusToolTip& tip) {
-    argument.beginStructure();
-    argument << tip.iconName << tip.images << tip.title << tip.description;
-    argument.endStructure();
-    return argument;
+    return writeStructure(argument, tip.iconName, tip.images, tip.title, tip.description);
 }
 
 const QDBusArgument& operator>>(const QDBusArgument& argument, DBusToolTip& tip) {
-    argument.beginStructure();
-    argument >> tip.iconName >> tip.images >> tip.title >> tip.description;
-    argument.endStructure();
-    return argument;
+    return readStructure(argument, tip.iconName, tip.images, tip.title, tip.description);
 }
 
 StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, std::function<void(Command)> onCommand,
