@@ -17,6 +17,9 @@ MENU = ["Show Pairing QR...", "Show Companion Digest...", "Packet Capture Helper
 # A line of `xwininfo -root -tree`: id, name, instance, size and absolute position.
 TREE_LINE = re.compile(r'^\s+(0x[0-9a-f]+) (?:"(.*)"|\(has no name\)): \((?:"([^"]*)" "[^"]*")?\)'
                        r'\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)')
+# An item of a dbusmenu layout as gdbus prints it (ours have no submenus), and one of its properties.
+MENU_ITEM = re.compile(r"<\((\d+), \{(.*?)\}, @av \[\]\)>")
+MENU_PROPERTY = re.compile(r"'([\w-]+)': <([^>]*)>")
 
 
 class FlowFailed(Exception):
@@ -32,8 +35,20 @@ def wait_for(condition, timeout, what):
     return value
 
 
+def describe(p):
+    """An exported menu item as a line: "-" separator, "!" disabled, "^p" Control+p, "[ ]" unticked."""
+    if p.get("type") == "separator":
+        return "-"
+    keys = "".join(" ^" + "+".join(k).removeprefix("Control+") for k in p.get("shortcut", []))
+    mark = f" [{' x'[p.get('toggle-state') == 1]}]" if p.get("toggle-type") == "checkmark" else ""
+    return ("" if p.get("enabled", True) else "!") + p.get("label", "") + keys + mark
+
+
 class Session:
-    def __init__(self, app_folder, artifacts):
+    def __init__(self, app_folder, artifacts, tray="xembed", delay=0):
+        """tray: "xembed" (trayer), "sni" (watcher and host on a private bus) or "none"; with a
+        delay, a flow starts it that many seconds after the companion."""
+        self.tray, self.delay = tray, delay
         self.binary = str(Path(app_folder) / "bin" / "orvane-pelix-companion")
         self.artifacts = Path(artifacts)
         self.artifacts.mkdir(parents=True, exist_ok=True)
@@ -49,10 +64,28 @@ class Session:
         self.env.update({f"XDG_{d.upper()}_{'DIR' if d == 'runtime' else 'HOME'}": str(self.home / d)
                          for d in ("data", "state", "config", "runtime")})
         self.env.update({"DISPLAY": f":{self.display}", "HOME": str(self.home), "LANG": "en_GB.UTF-8"})
+        if tray == "sni":
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = f"unix:path={self.home / 'bus'}"
 
     def start_x(self):
         self.spawn(["Xvfb", f":{self.display}", "-screen", "0", "1280x800x24", "-nolisten", "tcp"])
         wait_for(lambda: self.run(["xdpyinfo"], check=False).returncode == 0, 10, "Xvfb to start")
+        if self.tray == "sni":
+            self.spawn(["dbus-daemon", "--session", "--address", self.env["DBUS_SESSION_BUS_ADDRESS"],
+                        "--nofork", "--nopidfile"])
+            wait_for((self.home / "bus").exists, 10, "the session bus")
+        if not self.delay:
+            self.start_tray()
+
+    def start_tray(self):
+        if self.tray == "sni":
+            self.spawn(["status-notifier-watcher"])
+            wait_for(lambda: self.watcher("IsStatusNotifierHostRegistered"), 10, "the watcher")
+            self.spawn(["gtk-sni-tray-standalone", "--top", "--size", "32", "--color", "#dddddd"])
+            # Up before the companion: a host that comes later is what a delayed session is for.
+            wait_for(lambda: "true" in self.watcher("IsStatusNotifierHostRegistered"), 10, "the host")
+        if self.tray != "xembed":
+            return
         self.spawn(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height",
                     "32", "--transparent", "false", "--tint", "0xdddddd", "--SetDockType", "true"])
         wait_for(lambda: [w for w in self.windows() if w[2] == "panel"], 10, "the tray host")
@@ -64,6 +97,26 @@ class Session:
     def run(self, command, check=True):
         return subprocess.run(command, env=self.env, capture_output=True, text=True, check=check,
                               timeout=30)
+
+    def gdbus(self, name, path, method, *arguments):
+        return self.run(["gdbus", "call", "--session", "--dest", name, "--object-path", path,
+                         "--method", method, "--", *arguments], check=False).stdout
+
+    def watcher(self, prop):
+        return self.gdbus("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                          "org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierWatcher", prop)
+
+    def sni_items(self):
+        """(bus name, object path) of each item the watcher lists; an entry may be a name alone."""
+        return [(name, path or "/StatusNotifierItem") for name, path
+                in re.findall(r"'([^'/]+)([^']*)'", self.watcher("RegisteredStatusNotifierItems"))]
+
+    def layout(self, menu):
+        """The revision of an exported menu and its items as (id, describe() line)."""
+        reply = self.gdbus(*menu, "com.canonical.dbusmenu.GetLayout", "0", "-1", "[]")
+        items = [(int(i), describe({k: json.loads(v.replace("'", '"')) for k, v
+                                    in MENU_PROPERTY.findall(p)})) for i, p in MENU_ITEM.findall(reply)]
+        return int(re.match(r"\(uint32 (\d+)|", reply)[1] or 0), items
 
     def launch_app(self):
         with open(self.artifacts / "companion.log", "ab") as log:
@@ -267,9 +320,9 @@ def flow_capture(s):
     wait_for(s.daemons, 15, "the lightweight daemon to come back")
 
 
-def run_session(app_folder, artifacts, flows):
+def run_session(app_folder, artifacts, flows, *tray):
     failures = 0
-    session = Session(app_folder, artifacts)
+    session = Session(app_folder, artifacts, *tray)
     try:
         session.start_x()
         for name in flows:
@@ -299,9 +352,10 @@ def main():
     if (build / "e2e-app" / "bin").exists():
         plan.append((build / "e2e-app", ["launch", "capture", "quit"]))
     passed = failed = 0
-    for app_folder, flows in plan:
-        flows = [f for f in flows if not selected or f in selected or f == "launch"]
-        failed += (failures := run_session(app_folder, artifacts, flows))
+    for app_folder, flows, *tray in plan:
+        if not (flows := [f for f in flows if not selected or f in selected or f == "launch"]):
+            continue
+        failed += (failures := run_session(app_folder, artifacts, flows, *tray))
         passed += len(flows) - failures
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
