@@ -17,6 +17,11 @@ MENU = ["Show Pairing QR...", "Show Companion Digest...", "Packet Capture Helper
 # A line of `xwininfo -root -tree`: id, name, instance, size and absolute position.
 TREE_LINE = re.compile(r'^\s+(0x[0-9a-f]+) (?:"(.*)"|\(has no name\)): \((?:"([^"]*)" "[^"]*")?\)'
                        r'\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)')
+# The tray menu as a StatusNotifierItem host reads it, in the notation of describe() below.
+SNI_MENU = ["!Companion Running", "!Menu bar app - use this menu to quit before deleting", "-",
+            "Show Pairing QR... ^p", "Show Companion Digest... ^d", "Start Packet Capture Helper...",
+            "Open at Login [ ]", "Restart Companion ^r", "Stop Companion ^s", "-", "Open Logs ^l",
+            "Remove Data and Quit...", "-", "Quit Orvane Pelix Companion ^q"]
 # An item of a dbusmenu layout as gdbus prints it (ours have no submenus), and one of its properties.
 MENU_ITEM = re.compile(r"<\((\d+), \{(.*?)\}, @av \[\]\)>")
 MENU_PROPERTY = re.compile(r"'([\w-]+)': <([^>]*)>")
@@ -286,6 +291,10 @@ def flow_reopen(s):
 
 def flow_quit(s):
     s.choose("Quit Orvane Pelix Companion")
+    wait_quit(s)
+
+
+def wait_quit(s):
     wait_for(lambda: s.app.poll() is not None, 10, "Quit to end the application")
     wait_for(lambda: not s.daemons(), 5, "the daemon to end after Quit")
 
@@ -320,6 +329,72 @@ def flow_capture(s):
     wait_for(s.daemons, 15, "the lightweight daemon to come back")
 
 
+def flow_sni(s):
+    s.launch_app()
+    (name, path), = wait_for(s.sni_items, 10, "the companion's item with the watcher")
+    menu = name, wait_for(lambda: re.search(r"objectpath '([^']+)'", s.gdbus(
+        name, path, "org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierItem", "Menu")),
+        5, "the item's menu")[1]
+    revision, items = s.layout(menu)
+    if [line for _, line in items] != SNI_MENU:
+        raise FlowFailed(f"the exported menu reads {[line for _, line in items]}")
+    ids = [i for i, _ in items]
+
+    click = lambda line: s.gdbus(*menu, "com.canonical.dbusmenu.Event",  # noqa: E731
+                                 str(ids[SNI_MENU.index(line)]), "clicked", "<0>", "0")
+
+    def reads(status, restart):  # the status line and the restart item
+        return lambda: [line for _, line in s.layout(menu)[1]][0:8:7] == [status, f"{restart} ^r"]
+
+    s.close_window(wait_for(lambda: s.visible_window(PAIRING_TITLE), 10, "the first pairing window"))
+    click("Show Pairing QR... ^p")
+    wait_for(lambda: s.visible_window(PAIRING_TITLE), 5, f'"{PAIRING_TITLE}" to open from the menu')
+    (pid, _), = wait_for(s.daemons, 10, "a daemon")
+    os.kill(pid, signal.SIGKILL)
+    wait_for(reads("!Companion Stopped", "Start Companion"), 1, "the menu to tell of the killed daemon")
+    wait_for(reads("!Companion Running", "Restart Companion"), 5, "the menu to tell of its restart")
+    click("Stop Companion ^s")
+    wait_for(lambda: reads("!Companion Stopped", "Start Companion")() and not s.daemons(), 5,
+             "Stop to end the daemon and the menu to tell of it")
+    later, items = s.layout(menu)
+    if later <= revision or [i for i, _ in items] != ids:
+        raise FlowFailed(f"revision {later} and ids {[i for i, _ in items]} after Stop, "
+                         f"{revision} and {ids} before")
+    click("Restart Companion ^r")  # by the id it had while it read Restart
+    wait_for(s.daemons, 5, "the first id of the restart item to start the daemon")
+    bar = ["convert", str(s.screenshot("sni-tray")), "-crop", "1280x32+0+0", "-format", "%k", "info:"]
+    if int(s.run(bar).stdout) < 2:  # colours in the bar the host draws along the top
+        raise FlowFailed("the tray bar is blank: the host shows no icon for the item")
+    click("Quit Orvane Pelix Companion ^q")
+    wait_quit(s)
+
+
+def flow_notray(s):
+    s.launch_app()
+    window = wait_for(lambda: s.visible_window(APP_NAME), 10, f'"{APP_NAME}" to stand for the tray')
+    s.screenshot("no-tray-window", window)
+    s.close_window(window)
+    time.sleep(1)
+    if s.app.poll() is not None or not s.daemons():
+        raise FlowFailed("closing the window ended the companion or its daemon")
+    flow_reopen(s)
+    wait_for(lambda: s.visible_window(APP_NAME), 5, f'"{APP_NAME}" to show again on a second launch')
+
+
+def flow_late_tray(s):
+    s.launch_app()
+    time.sleep(s.delay)
+    window = wait_for(lambda: s.visible_window(APP_NAME), 0.5, f'"{APP_NAME}" with no tray')
+    started = time.monotonic()
+    s.start_tray()
+    wait_for(lambda: (s.tray_icon() if s.tray == "xembed" else s.sni_items())
+             and not s.viewable(window), max(0, started + 2 - time.monotonic()), "the tray to take it")
+    s.screenshot(f"late-{s.tray}-tray")
+
+
+flow_late_xembed = flow_late_sni = flow_late_tray
+
+
 def run_session(app_folder, artifacts, flows, *tray):
     failures = 0
     session = Session(app_folder, artifacts, *tray)
@@ -351,6 +426,8 @@ def main():
                                 "quit", "ends"])]
     if (build / "e2e-app" / "bin").exists():
         plan.append((build / "e2e-app", ["launch", "capture", "quit"]))
+    plan += [(build / APP_NAME, [flow], *tray) for flow, *tray in [
+        ("sni", "sni"), ("notray", "none"), ("late_xembed", "xembed", 5), ("late_sni", "sni", 5)]]
     passed = failed = 0
     for app_folder, flows, *tray in plan:
         if not (flows := [f for f in flows if not selected or f in selected or f == "launch"]):
