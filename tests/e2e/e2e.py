@@ -17,6 +17,14 @@ MENU = ["Show Pairing QR...", "Show Companion Digest...", "Packet Capture Helper
 # A line of `xwininfo -root -tree`: id, name, instance, size and absolute position.
 TREE_LINE = re.compile(r'^\s+(0x[0-9a-f]+) (?:"(.*)"|\(has no name\)): \((?:"([^"]*)" "[^"]*")?\)'
                        r'\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)')
+# The tray menu as a StatusNotifierItem host reads it, in the notation of describe() below.
+SNI_MENU = ["!Companion Running", "!Menu bar app - use this menu to quit before deleting", "-",
+            "Show Pairing QR... ^p", "Show Companion Digest... ^d", "Start Packet Capture Helper...",
+            "Open at Login [ ]", "Restart Companion ^r", "Stop Companion ^s", "-", "Open Logs ^l",
+            "Remove Data and Quit...", "-", "Quit Orvane Pelix Companion ^q"]
+# An item of a dbusmenu layout as gdbus prints it (ours have no submenus), and one of its properties.
+MENU_ITEM = re.compile(r"<\((\d+), \{(.*?)\}, @av \[\]\)>")
+MENU_PROPERTY = re.compile(r"'([\w-]+)': <([^>]*)>")
 
 
 class FlowFailed(Exception):
@@ -32,8 +40,20 @@ def wait_for(condition, timeout, what):
     return value
 
 
+def describe(p):
+    """An exported menu item as a line: "-" separator, "!" disabled, "^p" Control+p, "[ ]" unticked."""
+    if p.get("type") == "separator":
+        return "-"
+    keys = "".join(" ^" + "+".join(k).removeprefix("Control+") for k in p.get("shortcut", []))
+    mark = f" [{' x'[p.get('toggle-state') == 1]}]" if p.get("toggle-type") == "checkmark" else ""
+    return ("" if p.get("enabled", True) else "!") + p.get("label", "") + keys + mark
+
+
 class Session:
-    def __init__(self, app_folder, artifacts):
+    def __init__(self, app_folder, artifacts, tray="xembed", delay=0):
+        """tray: "xembed" (trayer), "sni" (watcher and host on a private bus) or "none"; with a
+        delay, a flow starts it that many seconds after the companion."""
+        self.tray, self.delay = tray, delay
         self.binary = str(Path(app_folder) / "bin" / "orvane-pelix-companion")
         self.artifacts = Path(artifacts)
         self.artifacts.mkdir(parents=True, exist_ok=True)
@@ -49,10 +69,28 @@ class Session:
         self.env.update({f"XDG_{d.upper()}_{'DIR' if d == 'runtime' else 'HOME'}": str(self.home / d)
                          for d in ("data", "state", "config", "runtime")})
         self.env.update({"DISPLAY": f":{self.display}", "HOME": str(self.home), "LANG": "en_GB.UTF-8"})
+        if tray == "sni":
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = f"unix:path={self.home / 'bus'}"
 
     def start_x(self):
         self.spawn(["Xvfb", f":{self.display}", "-screen", "0", "1280x800x24", "-nolisten", "tcp"])
         wait_for(lambda: self.run(["xdpyinfo"], check=False).returncode == 0, 10, "Xvfb to start")
+        if self.tray == "sni":
+            self.spawn(["dbus-daemon", "--session", "--address", self.env["DBUS_SESSION_BUS_ADDRESS"],
+                        "--nofork", "--nopidfile"])
+            wait_for((self.home / "bus").exists, 10, "the session bus")
+        if not self.delay:
+            self.start_tray()
+
+    def start_tray(self):
+        if self.tray == "sni":
+            self.spawn(["status-notifier-watcher"])
+            wait_for(lambda: self.watcher("IsStatusNotifierHostRegistered"), 10, "the watcher")
+            self.spawn(["gtk-sni-tray-standalone", "--top", "--size", "32", "--color", "#dddddd"])
+            # Up before the companion: a host that comes later is what a delayed session is for.
+            wait_for(lambda: "true" in self.watcher("IsStatusNotifierHostRegistered"), 10, "the host")
+        if self.tray != "xembed":
+            return
         self.spawn(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height",
                     "32", "--transparent", "false", "--tint", "0xdddddd", "--SetDockType", "true"])
         wait_for(lambda: [w for w in self.windows() if w[2] == "panel"], 10, "the tray host")
@@ -64,6 +102,26 @@ class Session:
     def run(self, command, check=True):
         return subprocess.run(command, env=self.env, capture_output=True, text=True, check=check,
                               timeout=30)
+
+    def gdbus(self, name, path, method, *arguments):
+        return self.run(["gdbus", "call", "--session", "--dest", name, "--object-path", path,
+                         "--method", method, "--", *arguments], check=False).stdout
+
+    def watcher(self, prop):
+        return self.gdbus("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                          "org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierWatcher", prop)
+
+    def sni_items(self):
+        """(bus name, object path) of each item the watcher lists; an entry may be a name alone."""
+        return [(name, path or "/StatusNotifierItem") for name, path
+                in re.findall(r"'([^'/]+)([^']*)'", self.watcher("RegisteredStatusNotifierItems"))]
+
+    def layout(self, menu):
+        """The revision of an exported menu and its items as (id, describe() line)."""
+        reply = self.gdbus(*menu, "com.canonical.dbusmenu.GetLayout", "0", "-1", "[]")
+        items = [(int(i), describe({k: json.loads(v.replace("'", '"')) for k, v
+                                    in MENU_PROPERTY.findall(p)})) for i, p in MENU_ITEM.findall(reply)]
+        return int(re.match(r"\(uint32 (\d+)|", reply)[1] or 0), items
 
     def launch_app(self):
         with open(self.artifacts / "companion.log", "ab") as log:
@@ -233,6 +291,10 @@ def flow_reopen(s):
 
 def flow_quit(s):
     s.choose("Quit Orvane Pelix Companion")
+    wait_quit(s)
+
+
+def wait_quit(s):
     wait_for(lambda: s.app.poll() is not None, 10, "Quit to end the application")
     wait_for(lambda: not s.daemons(), 5, "the daemon to end after Quit")
 
@@ -267,9 +329,75 @@ def flow_capture(s):
     wait_for(s.daemons, 15, "the lightweight daemon to come back")
 
 
-def run_session(app_folder, artifacts, flows):
+def flow_sni(s):
+    s.launch_app()
+    (name, path), = wait_for(s.sni_items, 10, "the companion's item with the watcher")
+    menu = name, wait_for(lambda: re.search(r"objectpath '([^']+)'", s.gdbus(
+        name, path, "org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierItem", "Menu")),
+        5, "the item's menu")[1]
+    revision, items = s.layout(menu)
+    if [line for _, line in items] != SNI_MENU:
+        raise FlowFailed(f"the exported menu reads {[line for _, line in items]}")
+    ids = [i for i, _ in items]
+
+    click = lambda line: s.gdbus(*menu, "com.canonical.dbusmenu.Event",  # noqa: E731
+                                 str(ids[SNI_MENU.index(line)]), "clicked", "<0>", "0")
+
+    def reads(status, restart):  # the status line and the restart item
+        return lambda: [line for _, line in s.layout(menu)[1]][0:8:7] == [status, f"{restart} ^r"]
+
+    s.close_window(wait_for(lambda: s.visible_window(PAIRING_TITLE), 10, "the first pairing window"))
+    click("Show Pairing QR... ^p")
+    wait_for(lambda: s.visible_window(PAIRING_TITLE), 5, f'"{PAIRING_TITLE}" to open from the menu')
+    (pid, _), = wait_for(s.daemons, 10, "a daemon")
+    os.kill(pid, signal.SIGKILL)
+    wait_for(reads("!Companion Stopped", "Start Companion"), 1, "the menu to tell of the killed daemon")
+    wait_for(reads("!Companion Running", "Restart Companion"), 5, "the menu to tell of its restart")
+    click("Stop Companion ^s")
+    wait_for(lambda: reads("!Companion Stopped", "Start Companion")() and not s.daemons(), 5,
+             "Stop to end the daemon and the menu to tell of it")
+    later, items = s.layout(menu)
+    if later <= revision or [i for i, _ in items] != ids:
+        raise FlowFailed(f"revision {later} and ids {[i for i, _ in items]} after Stop, "
+                         f"{revision} and {ids} before")
+    click("Restart Companion ^r")  # by the id it had while it read Restart
+    wait_for(s.daemons, 5, "the first id of the restart item to start the daemon")
+    bar = ["convert", str(s.screenshot("sni-tray")), "-crop", "1280x32+0+0", "-format", "%k", "info:"]
+    if int(s.run(bar).stdout) < 2:  # colours in the bar the host draws along the top
+        raise FlowFailed("the tray bar is blank: the host shows no icon for the item")
+    click("Quit Orvane Pelix Companion ^q")
+    wait_quit(s)
+
+
+def flow_notray(s):
+    s.launch_app()
+    window = wait_for(lambda: s.visible_window(APP_NAME), 10, f'"{APP_NAME}" to stand for the tray')
+    s.screenshot("no-tray-window", window)
+    s.close_window(window)
+    time.sleep(1)
+    if s.app.poll() is not None or not s.daemons():
+        raise FlowFailed("closing the window ended the companion or its daemon")
+    flow_reopen(s)
+    wait_for(lambda: s.visible_window(APP_NAME), 5, f'"{APP_NAME}" to show again on a second launch')
+
+
+def flow_late_tray(s):
+    s.launch_app()
+    time.sleep(s.delay)
+    window = wait_for(lambda: s.visible_window(APP_NAME), 0.5, f'"{APP_NAME}" with no tray')
+    started = time.monotonic()
+    s.start_tray()
+    wait_for(lambda: (s.tray_icon() if s.tray == "xembed" else s.sni_items())
+             and not s.viewable(window), max(0, started + 2 - time.monotonic()), "the tray to take it")
+    s.screenshot(f"late-{s.tray}-tray")
+
+
+flow_late_xembed = flow_late_sni = flow_late_tray
+
+
+def run_session(app_folder, artifacts, flows, *tray):
     failures = 0
-    session = Session(app_folder, artifacts)
+    session = Session(app_folder, artifacts, *tray)
     try:
         session.start_x()
         for name in flows:
@@ -298,10 +426,13 @@ def main():
                                 "quit", "ends"])]
     if (build / "e2e-app" / "bin").exists():
         plan.append((build / "e2e-app", ["launch", "capture", "quit"]))
+    plan += [(build / APP_NAME, [flow], *tray) for flow, *tray in [
+        ("sni", "sni"), ("notray", "none"), ("late_xembed", "xembed", 5), ("late_sni", "sni", 5)]]
     passed = failed = 0
-    for app_folder, flows in plan:
-        flows = [f for f in flows if not selected or f in selected or f == "launch"]
-        failed += (failures := run_session(app_folder, artifacts, flows))
+    for app_folder, flows, *tray in plan:
+        if not (flows := [f for f in flows if not selected or f in selected or f == "launch"]):
+            continue
+        failed += (failures := run_session(app_folder, artifacts, flows, *tray))
         passed += len(flows) - failures
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
