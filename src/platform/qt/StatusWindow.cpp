@@ -40,11 +40,9 @@ void addCommandRow(QGridLayout& grid, int row, QAction* action) {
     };
     follow();
     QObject::connect(action, &QAction::changed, button, follow);
-    // The action sets its mark back to the model's, so the box shows what the command did.
-    QObject::connect(button, &QAbstractButton::clicked, action, [action, follow] {
-        action->trigger();
-        follow();
-    });
+    // The action sets its mark back to the model's, and the box follows it, so the box shows what
+    // the command did.
+    QObject::connect(button, &QAbstractButton::clicked, action, &QAction::trigger);
     grid.addWidget(button, row, 0);
     grid.addWidget(key, row, 1);
 }

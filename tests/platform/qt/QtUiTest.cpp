@@ -1,7 +1,9 @@
 #include "platform/qt/QtUi.h"
 
 #include <gtest/gtest.h>
+#include <QCheckBox>
 #include <QDBusMessage>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -15,6 +17,7 @@
 #include "platform/qt/QtApplication.h"
 #include "platform/qt/QtMainQueue.h"
 #include "platform/qt/StatusNotifierItem.h"
+#include "platform/qt/StatusWindow.h"
 #include "support/TestEnvironment.h"
 
 namespace companion::testing {
@@ -56,6 +59,40 @@ TEST(QtMenu, BuiltFromTheModelAndUpdatedInPlaceWhileItKeepsItsShape) {
                 sent == (std::vector{Command::Quit, Command::StopDaemon}));
     EXPECT_FALSE(updateMenu(*menu, {{{.title = "Running"}, {.title = "Show"}, {}, {}}}));
     EXPECT_EQ(shown(), "Stopped  0|  100|Stop  100|Login  110|");
+}
+
+// Where there is no tray, the window holds the menu's lines and commands and follows its updates;
+// a box ticked there shows what the command left, as the menu's mark does.
+TEST(StatusWindow, ShowsRunsAndFollowsWhatTheMenuHolds) {
+    qtApplication();
+    std::vector<Command> sent;
+    MenuModel model{{{.title = "Companion Running"},
+                     MenuItem::makeSeparator(),
+                     {.title = "Show", .keyEquivalent = "p", .command = Command::ShowPairingQR},
+                     {.title = "Login", .command = Command::ToggleOpenAtLogin, .checkable = true}}};
+    const std::unique_ptr<QMenu> menu(buildMenu(model, [&](Command c) { sent.push_back(c); }));
+    StatusWindow window;
+    window.showItemsOf(menu.get());
+    const auto shown = [&] {
+        std::string text;
+        for (const QObject* child : window.children()) {
+            if (const auto* label = qobject_cast<const QLabel*>(child)) {
+                text += label->text().toStdString() + "|";
+            } else if (const auto* button = qobject_cast<const QAbstractButton*>(child)) {
+                text += button->text().toStdString() + (button->isEnabled() ? " on" : " off") +
+                        (button->isChecked() ? " x|" : "|");
+            }
+        }
+        return text;
+    };
+    EXPECT_EQ(shown(), "Companion Running|Show on|Ctrl+P|Login on||");
+    model.items[0].title = "Companion Stopped";
+    model.items[3].checked = true;
+    ASSERT_TRUE(updateMenu(*menu, model));
+    EXPECT_EQ(shown(), "Companion Stopped|Show on|Ctrl+P|Login on x||");
+    window.findChild<QCheckBox*>()->click();
+    EXPECT_EQ(shown(), "Companion Stopped|Show on|Ctrl+P|Login on x||");
+    EXPECT_EQ(sent, std::vector{Command::ToggleOpenAtLogin});
 }
 
 // A desktop reads the exported menu from a bus of the test's own: item for item it shows what the
