@@ -57,23 +57,6 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, DBusMenuEvent& ev
     return readStructure(argument, event.id, event.eventId, event.data, event.timestamp);
 }
 
-void registerDBusMenuTypes() {
-    qDBusRegisterMetaType<DBusMenuLayoutItem>();
-    qDBusRegisterMetaType<DBusMenuItemProperties>();
-    qDBusRegisterMetaType<DBusMenuItemPropertiesList>();
-    qDBusRegisterMetaType<DBusMenuItemKeys>();
-    qDBusRegisterMetaType<DBusMenuItemKeysList>();
-    qDBusRegisterMetaType<DBusMenuEvent>();
-    qDBusRegisterMetaType<DBusMenuEventList>();
-    qDBusRegisterMetaType<DBusMenuShortcut>();
-    qDBusRegisterMetaType<QList<int>>();
-    // D-Bus finds a method's types by the names its declaration spells them with.
-    qRegisterMetaType<DBusMenuLayoutItem>("DBusMenuLayoutItem");
-    qRegisterMetaType<DBusMenuItemPropertiesList>("DBusMenuItemPropertiesList");
-    qRegisterMetaType<DBusMenuItemKeysList>("DBusMenuItemKeysList");
-    qRegisterMetaType<DBusMenuEventList>("DBusMenuEventList");
-}
-
 namespace {
 
 // Ids of items with a command are this plus the command; lines without one count from 1 by place.
@@ -97,8 +80,25 @@ QVariantMap only(const QVariantMap& properties, const QStringList& names) {
     return kept;
 }
 
-}  // namespace
+// Registers the shapes above with D-Bus, before the first call that carries one.
+void registerDBusMenuTypes() {
+    qDBusRegisterMetaType<DBusMenuLayoutItem>();
+    qDBusRegisterMetaType<DBusMenuItemProperties>();
+    qDBusRegisterMetaType<DBusMenuItemPropertiesList>();
+    qDBusRegisterMetaType<DBusMenuItemKeys>();
+    qDBusRegisterMetaType<DBusMenuItemKeysList>();
+    qDBusRegisterMetaType<DBusMenuEvent>();
+    qDBusRegisterMetaType<DBusMenuEventList>();
+    qDBusRegisterMetaType<DBusMenuShortcut>();
+    qDBusRegisterMetaType<QList<int>>();
+    // D-Bus finds a method's types by the names its declaration spells them with.
+    qRegisterMetaType<DBusMenuLayoutItem>("DBusMenuLayoutItem");
+    qRegisterMetaType<DBusMenuItemPropertiesList>("DBusMenuItemPropertiesList");
+    qRegisterMetaType<DBusMenuItemKeysList>("DBusMenuItemKeysList");
+    qRegisterMetaType<DBusMenuEventList>("DBusMenuEventList");
+}
 
+// What a desktop is told of an item, defaults included where it would otherwise have to guess.
 QVariantMap dbusMenuProperties(const MenuItem& item) {
     if (item.separator) {
         return {{"type", "separator"}};
@@ -117,6 +117,8 @@ QVariantMap dbusMenuProperties(const MenuItem& item) {
     }
     return properties;
 }
+
+}  // namespace
 
 DBusMenuExporter::DBusMenuExporter(std::function<void(Command)> onCommand)
     : onCommand_(std::move(onCommand)) {

@@ -54,7 +54,6 @@ class DBusMenuExporter : public QObject {
     explicit DBusMenuExporter(std::function<void(Command)> onCommand);
 
     void setModel(const MenuModel& model);
-    uint revision() const { return revision_; }
 
     uint version() const { return 3; }
     QString textDirection() const { return "ltr"; }
@@ -90,9 +89,6 @@ class DBusMenuExporter : public QObject {
     uint revision_ = 0;
 };
 
-// What the exporter shows for an item: its DBusMenu properties, defaults included where a
-// desktop would otherwise have to guess.
-QVariantMap dbusMenuProperties(const MenuItem& item);
 // A D-Bus structure written or read field by field, in order.
 template <typename... Fields>
 QDBusArgument& writeStructure(QDBusArgument& argument, const Fields&... fields) {
@@ -111,8 +107,6 @@ const QDBusArgument& readStructure(const QDBusArgument& argument, Fields&... fie
 
 // How a desktop reads a layout back.
 const QDBusArgument& operator>>(const QDBusArgument& argument, DBusMenuLayoutItem& item);
-// Registers the shapes above with D-Bus; before the first call that carries one.
-void registerDBusMenuTypes();
 
 }  // namespace companion
 

@@ -57,10 +57,8 @@ class StatusNotifierItem : public QObject {
     // Puts the item on the bus and registers it with the watcher, now and whenever a watcher
     // starts again; the icon then shows in every host.
     void show();
-    bool isShown() const { return shown_; }
     void setMenu(const MenuModel& model) { menu_.setModel(model); }
     void setToolTip(const QString& title);
-    const DBusMenuExporter& exportedMenu() const { return menu_; }
 
     QString category() const { return "ApplicationStatus"; }
     QString id() const { return "orvane-pelix-companion"; }
